@@ -1,0 +1,34 @@
+// Character-set conversion and percent-decoding.
+//
+// Code pages go by their numbers: 936 (GBK), 65001 (UTF-8); 0, the system's
+// ANSI code page, means 936 here. UTF-16 travels in `Bytes` as little-endian
+// units followed by one zero unit. Pure functions; any thread.
+#pragma once
+
+#include <optional>
+
+#include "text/bytes.h"
+#include "text/text.h"
+
+namespace pelmora::text {
+
+inline constexpr int kCodePageAnsi = 0;
+inline constexpr int kCodePageGbk = 936;
+inline constexpr int kCodePageUtf8 = 65001;
+
+// Not given: UTF-8. Malformed UTF-8 becomes U+FFFD. The result ends with the
+// zero unit; an empty text gives just the zero unit.
+[[nodiscard]] Bytes MultiByteToUtf16(const Text& text, std::optional<int> codePage = std::nullopt);
+// Reads up to the first zero unit. Not given: code page 0. A character the
+// code page lacks becomes "?".
+[[nodiscard]] Text Utf16ToMultiByte(const Bytes& utf16, std::optional<int> codePage = std::nullopt);
+// UTF-8 bytes to GBK.
+[[nodiscard]] Text Utf8ToAnsi(const Text& text);
+// GBK text to UTF-16 with the terminator, unless stripped; empty text gives
+// empty Bytes.
+[[nodiscard]] Bytes TextToUtf16Bytes(const Text& text, bool stripTerminator = false);
+// Replaces each "%" and the two positions after it by the byte they stand for;
+// `toAnsi` then reads the result as UTF-8 and converts it to GBK.
+[[nodiscard]] Text PercentDecode(const Text& text, bool toAnsi = false);
+
+}  // namespace pelmora::text
