@@ -8,6 +8,8 @@
 
 namespace pelmora::platform {
 
+// True for the code pages this backend converts: 0, 936 and 65001.
+[[nodiscard]] bool IsKnownCodePage(int codePage);
 // The UTF-16 units of `bytes` read in `codePage`. Malformed UTF-8 becomes
 // U+FFFD; an unknown code page gives empty.
 [[nodiscard]] std::u16string DecodeCodePage(std::string_view bytes, int codePage);

@@ -23,8 +23,8 @@ struct ExtractOptions {
   TextList* pieces = nullptr;  // cleared, then filled; null: a list of its own
   bool caseInsensitive = false;
   int maxLength = 0;  // 0: no limit; else items of this length or more are dropped
-  Text prefix;
-  Text suffix;
+  Text prefix{};
+  Text suffix{};
   bool keepLeft = false;
   bool keepRight = false;
   int start = 0;
@@ -36,12 +36,12 @@ int ExtractAllBetween(const Text& text, const Text& left, const Text& right,
                       const ExtractOptions& options = {});
 
 struct ReplacePair {
-  Text find;
-  Text replace;
+  Text find{};
+  Text replace{};
 };
 struct ReplaceManyOptions {
-  std::optional<int> count;  // given: limits each pair's replacements, whatever its value
-  int start = 0;             // 0: from position 1
+  std::optional<int> count{};  // given: limits each pair's replacements, whatever its value
+  int start = 0;               // 0: from position 1
   bool caseSensitive = false;
 };
 // Applies up to five pairs in order, each on the result of the one before.

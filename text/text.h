@@ -93,10 +93,10 @@ class TextList {
 [[nodiscard]] TextList SplitText(const Text& text, const Text& delimiter);
 
 struct ReplaceOptions {
-  Text replacement;           // not given: the empty text
-  std::optional<int> start;   // not given: 1
-  std::optional<int> count;   // not given or negative: unlimited; 0: no change
-  bool caseSensitive = false; // false: ASCII letters match in either case
+  Text replacement{};          // not given: the empty text
+  std::optional<int> start{};  // not given: 1
+  std::optional<int> count{};  // not given or negative: unlimited; 0: no change
+  bool caseSensitive = false;  // false: ASCII letters match in either case
 };
 // Replaces matches of `sought` from `start` on, walking character by
 // character; replaced text is never searched again.
