@@ -37,8 +37,8 @@ UConverter* OpenConverter(const char* name) {
   if (U_FAILURE(status)) {
     return nullptr;
   }
-  // The table's own substitute for an unmappable character is 0x1A; the
-  // platform this mirrors writes "?".
+  // An unmappable character must come out as "?". Set explicitly rather than
+  // trusting each table's own substitute, which is 0x1A in many of them.
   ucnv_setSubstChars(converter, "?", 1, &status);
   if (U_FAILURE(status)) {
     ucnv_close(converter);
