@@ -65,8 +65,8 @@ Text Utf8ToAnsi(const Text& text) {
   // Same result as MultiByteToUtf16 then Utf16ToMultiByte with 936, without
   // the round trip through little-endian bytes. A text holds no zero byte,
   // so the units hold no zero unit that would end the second step early.
-  return Text(platform::EncodeCodePage(platform::DecodeCodePage(text.view(), kCodePageUtf8),
-                                       kCodePageGbk));
+  return Text(
+      platform::EncodeCodePage(platform::DecodeCodePage(text.view(), kCodePageUtf8), kCodePageGbk));
 }
 
 Bytes TextToUtf16Bytes(const Text& text, bool stripTerminator) {

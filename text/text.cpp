@@ -139,7 +139,8 @@ Text TextMid(const Text& text, int start, int count) {
   if (start < 1 || start > text.size() || count <= 0) {
     return {};
   }
-  return Text(text.view().substr(static_cast<std::size_t>(start - 1), static_cast<std::size_t>(count)));
+  return Text(
+      text.view().substr(static_cast<std::size_t>(start - 1), static_cast<std::size_t>(count)));
 }
 
 int FindText(const Text& text, const Text& sought, std::optional<int> start, bool caseInsensitive) {
@@ -303,9 +304,8 @@ Text RemoveAllSpaces(const Text& text) {
 }
 
 Text ToUpper(const Text& text) {
-  return FoldLetters(text, [](char c) {
-    return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
-  });
+  return FoldLetters(
+      text, [](char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; });
 }
 
 Text ToLower(const Text& text) { return FoldLetters(text, FoldLower); }
@@ -394,11 +394,11 @@ Text ListItem(const TextList& list, int index) {
             : "\xca\xfd\xd7\xe9\xb3\xc9\xd4\xb1\xd2\xfd\xd3\xc3\xcf\xc2\xb1\xea\xb3\xac\xb3\xf6\xb6"
               "\xa8\xd2\xe5\xb7\xb6\xce\xa7";
   std::string box;
-  box += "\xd4\xcb\xd0\xd0\xca\xb1\xb3\xf6\xb4\xed!\r\n";            // 运行时出错!
-  box += "\r\n\xb4\xed\xce\xf3\xb4\xfa\xc2\xeb\xa3\xba";           // 错误代码：
+  box += "\xd4\xcb\xd0\xd0\xca\xb1\xb3\xf6\xb4\xed!\r\n";  // 运行时出错!
+  box += "\r\n\xb4\xed\xce\xf3\xb4\xfa\xc2\xeb\xa3\xba";   // 错误代码：
   box += code;
   box += "\r\n";
-  box += "\r\n\xb4\xed\xce\xf3\xd0\xc5\xcf\xa2\xa3\xba";           // 错误信息：
+  box += "\r\n\xb4\xed\xce\xf3\xd0\xc5\xcf\xa2\xa3\xba";  // 错误信息：
   box += message;
   box += "\r\n";
   platform::FatalErrorBox("\xb4\xed\xce\xf3" /* 错误 */, box, 255);

@@ -34,13 +34,23 @@ TEST(Utf8ToAnsi, ConvertsToGbkWithReplacements) {
       {"one Chinese character", "\xe4\xb8\xad", "\xd6\xd0"},
       {"ascii unchanged", "http://a/b?c=1&d", "http://a/b?c=1&d"},
       {"empty", "", ""},
-      {"mixed", "a\xe4\xb8\xad" "b", "a\xd6\xd0" "b"},
+      {"mixed",
+       "a\xe4\xb8\xad"
+       "b",
+       "a\xd6\xd0"
+       "b"},
       {"the window's state word", "未下载", "\xce\xb4\xcf\xc2\xd4\xd8"},
       {"euro sign is 0x80 in this table", "\xe2\x82\xac", "\x80"},
-      {"a character GBK lacks becomes a question mark, not 0x1A", "a\xe0\xb8\x81" "b", "a?b"},
+      {"a character GBK lacks becomes a question mark, not 0x1A",
+       "a\xe0\xb8\x81"
+       "b",
+       "a?b"},
       {"a character beyond the BMP becomes one question mark", "\xf0\x9f\x98\x80", "?"},
       // Malformed UTF-8 becomes U+FFFD, which code page 936 lacks in turn.
-      {"a stray byte", "a\xff" "b", "a?b"},
+      {"a stray byte",
+       "a\xff"
+       "b",
+       "a?b"},
       {"a truncated sequence", "\xe4\xb8", "?"},
       {"a truncated sequence before ascii", "\xe4\xb8z", "?z"},
       {"GBK read as UTF-8 is converted whole", "\xd6\xd0\xce\xc4\xd6\xd0\xce\xc4", "????????"},
@@ -90,7 +100,9 @@ TEST(Utf16ToMultiByte, ReadsUpToTheFirstZeroUnit) {
       {"no terminator", Utf16ToMultiByte(Bytes("a\0b\0"sv)), "ab"},
       {"an odd last byte is ignored", Utf16ToMultiByte(Bytes("a\0b"sv)), "a"},
       {"empty", Utf16ToMultiByte(Bytes()), ""},
-      {"a lone surrogate becomes a question mark", Utf16ToMultiByte(Bytes("\x3d\xd8" "a\0"sv)),
+      {"a lone surrogate becomes a question mark",
+       Utf16ToMultiByte(Bytes("\x3d\xd8"
+                              "a\0"sv)),
        "?a"},
       {"an unknown code page is refused", Utf16ToMultiByte(Bytes("a\0"sv), 1252), ""},
   };
@@ -108,7 +120,8 @@ TEST(TextToUtf16Bytes, EndsWithTheZeroUnitUnlessStripped) {
   EXPECT_TRUE(TextToUtf16Bytes("", true).empty());
   EXPECT_EQ(Hex(TextToUtf16Bytes("\xd6\xd0").view()), Hex("\x2d\x4e\0\0"sv));
   EXPECT_EQ(Hex(TextToUtf16Bytes("{557CF401-1A04-11D3-9A73-0000F81EF32E}").view().substr(0, 4)),
-            Hex("{\0" "5\0"sv));
+            Hex("{\0"
+                "5\0"sv));
 }
 
 TEST(PercentDecode, DecodesEscapesAndFollowsTheTableLookupForMalformedOnes) {
@@ -128,7 +141,12 @@ TEST(PercentDecode, DecodesEscapesAndFollowsTheTableLookupForMalformedOnes) {
       {"UTF-8 escapes kept as bytes", "%E4%B8%AD", false, "\xe4\xb8\xad"},
       {"UTF-8 escapes to GBK", "%E4%B8%AD", true, "\xd6\xd0"},
       {"mixed escapes and text to GBK", "http://x/%E4%B8%AD.jpg", true, "http://x/\xd6\xd0.jpg"},
-      {"no escape, GBK kept", "\xd6\xd0" "abc", false, "\xd6\xd0" "abc"},
+      {"no escape, GBK kept",
+       "\xd6\xd0"
+       "abc",
+       false,
+       "\xd6\xd0"
+       "abc"},
       {"empty", "", true, ""},
       // Malformed escapes: the lookup's results, taken literally.
       {"a lone trailing percent disappears", "a%", false, "a"},
@@ -136,8 +154,12 @@ TEST(PercentDecode, DecodesEscapesAndFollowsTheTableLookupForMalformedOnes) {
       {"a digit not in the table counts as -2", "%G1", false, "\xe1"},
       {"both digits outside the table", "%gg", false, "\xde"},
       {"low digit outside the table", "%4G", false, ">"},
-      {"the escape takes two positions, even a percent", "%%41", false, "\xe4" "1"},
-      {"decoding goes on after a malformed escape", "%G1%41", false, "\xe1" "A"},
+      {"the escape takes two positions, even a percent", "%%41", false,
+       "\xe4"
+       "1"},
+      {"decoding goes on after a malformed escape", "%G1%41", false,
+       "\xe1"
+       "A"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.label);

@@ -48,7 +48,11 @@ TEST(TextCutting, ClampsCountsAndPositions) {
       {"left more than length", TextLeft(abc, 5), "abc"},
       {"left zero", TextLeft(abc, 0), ""},
       {"left negative", TextLeft(abc, -1), ""},
-      {"left cuts a double-byte character", TextLeft("\xd6\xd0" "a", 1), "\xd6"},
+      {"left cuts a double-byte character",
+       TextLeft("\xd6\xd0"
+                "a",
+                1),
+       "\xd6"},
       {"right two", TextRight(abc, 2), "bc"},
       {"right more than length", TextRight(abc, 9), "abc"},
       {"right negative", TextRight(abc, -3), ""},
@@ -128,8 +132,7 @@ TEST(FindTextReverse, FindsTheLastMatchWhollyBeforeStart) {
       {"empty sought", "abc", "", std::nullopt, false, 1},
       {"empty sought in an empty window", "abc", "", 1, false, -1},
       {"never on a trail byte", "a\xb0\x41", "A", std::nullopt, false, -1},
-      {"walk from 1 keeps the character grid", "\xb0\x41\x41\xb0\x41", "A", std::nullopt, false,
-       3},
+      {"walk from 1 keeps the character grid", "\xb0\x41\x41\xb0\x41", "A", std::nullopt, false, 3},
   };
   for (const FindCase& c : cases) {
     SCOPED_TRACE(c.label);
@@ -207,16 +210,29 @@ TEST(ReplaceSubtext, ReplacesFromStartWithinCount) {
       {"empty text", "", "a", {.replacement = "x"}, ""},
       {"replaced text is not searched again", "aa", "a", {.replacement = "aa"}, "aaaa"},
       {"overlapping matches go left to right", "aaa", "aa", {.replacement = "b"}, "ba"},
-      {"not on a trail byte", "\xb0\x41" "A", "A", {.replacement = "x", .caseSensitive = true},
+      {"not on a trail byte",
+       "\xb0\x41"
+       "A",
+       "A",
+       {.replacement = "x", .caseSensitive = true},
        "\xb0\x41x"},
-      {"one-byte search drops a lone trailing lead byte", "a,b\xb0", ",",
-       {.replacement = ";"}, "a;b"},
+      {"one-byte search drops a lone trailing lead byte",
+       "a,b\xb0",
+       ",",
+       {.replacement = ";"},
+       "a;b"},
       {"one-byte search drops it even without matches", "ab\xb0", ",", {}, "ab"},
-      {"one-byte search matching the lone byte replaces it", "a\xb0", "\xb0",
-       {.replacement = "x"}, "ax"},
+      {"one-byte search matching the lone byte replaces it",
+       "a\xb0",
+       "\xb0",
+       {.replacement = "x"},
+       "ax"},
       {"longer search keeps a lone trailing lead byte", "a,b\xb0", ",;", {}, "a,b\xb0"},
-      {"the lone byte stays after the last counted replacement", "a,b\xb0", ",",
-       {.replacement = ";", .count = 1}, "a;b\xb0"},
+      {"the lone byte stays after the last counted replacement",
+       "a,b\xb0",
+       ",",
+       {.replacement = ";", .count = 1},
+       "a;b\xb0"},
       {"a lone byte hidden as a trail byte is not lone", "a\xb0\xb0", ",", {}, "a\xb0\xb0"},
   };
   for (const Case& c : cases) {
@@ -236,7 +252,10 @@ TEST(Spaces, TrimAndRemoveKnowOnlyTheTwoSpaceCharacters) {
       {"ascii spaces", "  a b  ", "a b", "ab"},
       {"a leading tab stays", "\ta ", "\ta", "\ta"},
       {"line breaks are not spaces", "\r\na\r\n", "\r\na\r\n", "\r\na\r\n"},
-      {"full-width spaces", "\xa1\xa1" "a\xa1\xa1", "a", "a"},
+      {"full-width spaces",
+       "\xa1\xa1"
+       "a\xa1\xa1",
+       "a", "a"},
       {"mixed run at the end", "a \xa1\xa1 ", "a", "a"},
       {"only spaces", " \xa1\xa1 ", "", ""},
       {"empty", "", "", ""},
@@ -257,8 +276,14 @@ TEST(Spaces, TrimAndRemoveKnowOnlyTheTwoSpaceCharacters) {
 TEST(CaseFolding, FoldsAsciiLettersOutsideDoubleByteCharacters) {
   EXPECT_TEXT(ToUpper("abc-XYZ"), "ABC-XYZ");
   EXPECT_TEXT(ToLower("ABC-xyz"), "abc-xyz");
-  EXPECT_TEXT(ToUpper("\xb0\x61" "a"), "\xb0\x61" "A");
-  EXPECT_TEXT(ToLower("\xb0\x41" "A"), "\xb0\x41" "a");
+  EXPECT_TEXT(ToUpper("\xb0\x61"
+                      "a"),
+              "\xb0\x61"
+              "A");
+  EXPECT_TEXT(ToLower("\xb0\x41"
+                      "A"),
+              "\xb0\x41"
+              "a");
   EXPECT_TEXT(ToUpper("a\xb0"), "A\xb0");  // a lone trailing lead byte is kept
 }
 
@@ -294,8 +319,14 @@ TEST(TextToInt, ReadsDecimalAfterFullWidthFormsAndWraps) {
       {"space between sign and digits", "- 5", 0},
       {"full-width digits", "\xa3\xb8\xa3\xb0", 80},
       {"full-width minus", "\xa3\xad\xa3\xb5", -5},
-      {"full-width space before digits", "\xa1\xa1" "9", 9},
-      {"other double-byte characters stop the digits", "1\xd6\xd0" "2", 1},
+      {"full-width space before digits",
+       "\xa1\xa1"
+       "9",
+       9},
+      {"other double-byte characters stop the digits",
+       "1\xd6\xd0"
+       "2",
+       1},
       {"largest", "2147483647", INT32_MAX},
       {"wraps past the largest", "2147483648", INT32_MIN},
       {"smallest", "-2147483648", INT32_MIN},
@@ -315,7 +346,9 @@ TEST(ToText, WritesDecimalAndKeepsTexts) {
   EXPECT_TEXT(ToText(1000), "1000");
   EXPECT_TEXT(ToText(INT32_MIN), "-2147483648");
   EXPECT_TEXT(ToText(Text("\xd6\xd0")), "\xd6\xd0");
-  EXPECT_TEXT(ConcatText("a", "", Text("\xd6\xd0"), "b"), "a\xd6\xd0" "b");
+  EXPECT_TEXT(ConcatText("a", "", Text("\xd6\xd0"), "b"),
+              "a\xd6\xd0"
+              "b");
 }
 
 TEST(CompareText, OrdersBytesAsUnsignedValues) {
@@ -325,9 +358,11 @@ TEST(CompareText, OrdersBytesAsUnsignedValues) {
     int expected;
   };
   const std::vector<Case> cases = {
-      {"", "", 0},        {"abc", "abc", 0}, {"a", "b", -1},  {"b", "a", 1},
-      {"a", "ab", -1},    {"ab", "a", 1},    {"", "a", -1},   {"\x80", "a", 1},
-      {"a", "\xd6", -1},  {"\xd6\xd0", "\xd6\xd1", -1},
+      {"", "", 0},       {"abc", "abc", 0},
+      {"a", "b", -1},    {"b", "a", 1},
+      {"a", "ab", -1},   {"ab", "a", 1},
+      {"", "a", -1},     {"\x80", "a", 1},
+      {"a", "\xd6", -1}, {"\xd6\xd0", "\xd6\xd1", -1},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(std::string(c.a) + " vs " + c.b);
@@ -351,24 +386,23 @@ TEST(TextList, AppendsCopiesAndReadsFromOne) {
 
 // The box text in UTF-8, as the process writes it to stderr without a window.
 constexpr const char* kBoxStart =
-    "\xe9\x94\x99\xe8\xaf\xaf: "                                     // 错误:
+    "\xe9\x94\x99\xe8\xaf\xaf: "                                         // 错误:
     "\xe8\xbf\x90\xe8\xa1\x8c\xe6\x97\xb6\xe5\x87\xba\xe9\x94\x99!\r\n"  // 运行时出错!
-    "\r\n\xe9\x94\x99\xe8\xaf\xaf\xe4\xbb\xa3\xe7\xa0\x81\xef\xbc\x9a";   // 错误代码：
+    "\r\n\xe9\x94\x99\xe8\xaf\xaf\xe4\xbb\xa3\xe7\xa0\x81\xef\xbc\x9a";  // 错误代码：
 
 TEST(TextListDeathTest, AnIndexAboveTheCountEndsTheProcess) {
-  const std::string expected = std::string(kBoxStart) +
-                               "1\r\n\r\n错误信息：数组成员引用下标超出定义范围\r\n";
+  const std::string expected =
+      std::string(kBoxStart) + "1\r\n\r\n错误信息：数组成员引用下标超出定义范围\r\n";
   EXPECT_EXIT((void)ListItem(TextList{}, 1), testing::ExitedWithCode(255), expected);
   EXPECT_EXIT((void)ListItem(TextList{"a"}, 2), testing::ExitedWithCode(255),
               "数组成员引用下标超出定义范围");
 }
 
 TEST(TextListDeathTest, AnIndexBelowOneIsTestedFirst) {
-  const std::string expected = std::string(kBoxStart) +
-                               "4\r\n\r\n错误信息：数组成员引用下标必须大于等于1\r\n";
+  const std::string expected =
+      std::string(kBoxStart) + "4\r\n\r\n错误信息：数组成员引用下标必须大于等于1\r\n";
   EXPECT_EXIT((void)ListItem(TextList{}, 0), testing::ExitedWithCode(255), expected);
-  EXPECT_EXIT((void)ListItem(TextList{"a"}, -3), testing::ExitedWithCode(255),
-              "必须大于等于1");
+  EXPECT_EXIT((void)ListItem(TextList{"a"}, -3), testing::ExitedWithCode(255), "必须大于等于1");
 }
 
 }  // namespace
