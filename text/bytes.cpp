@@ -33,7 +33,7 @@ Bytes BytesLeft(const Bytes& bytes, int count) {
 }
 
 Bytes BytesMid(const Bytes& bytes, int start, int count) {
-  const std::size_t s0 = static_cast<std::size_t>(std::max(start - 1, 0));
+  const std::size_t s0 = start <= 1 ? 0 : static_cast<std::size_t>(start) - 1;
   if (count <= 0 || s0 >= bytes.view().size()) {
     return {};
   }

@@ -12,6 +12,9 @@ namespace {
 
 constexpr std::size_t kNone = std::string_view::npos;
 
+// Bytes before a 1-based start; any start of 1 or less gives 0 (INT_MIN too).
+std::size_t BytesBefore(int start) { return start <= 1 ? 0 : static_cast<std::size_t>(start) - 1; }
+
 bool IsLead(char byte) { return static_cast<unsigned char>(byte) >= 0x80; }
 
 char FoldLower(char byte) {
@@ -145,7 +148,7 @@ Text TextMid(const Text& text, int start, int count) {
 
 int FindText(const Text& text, const Text& sought, std::optional<int> start, bool caseInsensitive) {
   const std::string_view hay = text.view();
-  const std::size_t s0 = start ? static_cast<std::size_t>(std::max(*start - 1, 0)) : 0;
+  const std::size_t s0 = start ? BytesBefore(*start) : 0;
   if (s0 >= hay.size()) {
     return -1;
   }
@@ -161,7 +164,7 @@ int FindTextReverse(const Text& text, const Text& sought, std::optional<int> sta
                     bool caseInsensitive) {
   std::size_t end = text.view().size();
   if (start) {
-    end = std::min(end, static_cast<std::size_t>(std::max(*start - 1, 0)));
+    end = std::min(end, BytesBefore(*start));
   }
   if (end == 0) {
     return -1;
@@ -211,8 +214,7 @@ TextList SplitText(const Text& text, const Text& delimiter) {
 
 Text ReplaceSubtext(const Text& text, const Text& sought, const ReplaceOptions& options) {
   const std::string_view s = text.view();
-  const std::size_t s0 =
-      options.start ? static_cast<std::size_t>(std::max(*options.start - 1, 0)) : 0;
+  const std::size_t s0 = options.start ? BytesBefore(*options.start) : 0;
   if (s.empty() || sought.empty() || s0 >= s.size() || (options.count && *options.count == 0)) {
     return text;
   }

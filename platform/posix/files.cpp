@@ -45,6 +45,11 @@ int OpenRetrying(const char* path, int flags, mode_t mode = 0) {
   return fd;
 }
 
+bool IsRegularFile(int fd) {
+  struct stat info {};
+  return ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
+}
+
 // Advisory locks stand in for share modes: a reader shares with readers, a
 // writer with no one. Only a lock held by another opener counts as refusal;
 // a file system without lock support is not a reason to fail.
@@ -62,20 +67,16 @@ std::optional<std::string> ReadWholeFile(const std::filesystem::path& path) {
   if (path.empty()) {
     return std::nullopt;
   }
-  Descriptor fd(OpenRetrying(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY));
-  if (!fd.ok()) {
-    return std::nullopt;
-  }
-  struct stat info {};
-  if (::fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode)) {
+  // O_NONBLOCK so that opening a FIFO cannot hang; it is refused below, and
+  // the flag means nothing for a regular file.
+  Descriptor fd(OpenRetrying(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
+  if (!fd.ok() || !IsRegularFile(fd.get())) {
     return std::nullopt;
   }
   if (!Lock(fd.get(), LOCK_SH)) {
     return std::nullopt;
   }
   std::string bytes;
-  // The size is a hint only: the file may change while it is read.
-  bytes.reserve(static_cast<std::size_t>(info.st_size));
   char buffer[64 * 1024];
   for (;;) {
     const ssize_t got = ::read(fd.get(), buffer, sizeof buffer);
@@ -99,8 +100,9 @@ bool WriteWholeFile(const std::filesystem::path& path, std::string_view bytes) {
   }
   // Not O_TRUNC: the file is emptied only once the exclusive lock is held, so
   // that a second writer of the same path fails without spoiling the first.
-  Descriptor fd(OpenRetrying(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | O_NOCTTY, 0666));
-  if (!fd.ok()) {
+  Descriptor fd(
+      OpenRetrying(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0666));
+  if (!fd.ok() || !IsRegularFile(fd.get())) {
     return false;
   }
   if (!Lock(fd.get(), LOCK_EX)) {

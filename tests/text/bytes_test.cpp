@@ -1,7 +1,11 @@
 #include "text/bytes.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <climits>
 #include <filesystem>
@@ -34,6 +38,7 @@ TEST(BytesCutting, ClampsLikeThePrimitivesPromise) {
       {"mid from 0 means the first byte", BytesMid(b1234, 0, 2),
        B(std::string_view("\x01\x02", 2))},
       {"mid from a negative start", BytesMid(b1234, -9, 1), B(std::string_view("\x01", 1))},
+      {"mid from the smallest start", BytesMid(b1234, INT_MIN, 1), B(std::string_view("\x01", 1))},
       {"mid past the end is cut", BytesMid(b1234, 4, 5), B(std::string_view("\x04", 1))},
       {"mid starting beyond the end", BytesMid(b1234, 6, 1), Bytes()},
       {"mid huge count", BytesMid(b1234, 2, INT_MAX), B(std::string_view("\x02\x03\x04", 3))},
@@ -120,6 +125,25 @@ TEST_F(FileTest, WriteFailsWithoutCreatingFolders) {
   EXPECT_FALSE(fs::exists(m_dir / "missing"));
   EXPECT_FALSE(WriteFileBytes(fs::path(), Bytes("x")));
   EXPECT_FALSE(WriteFileBytes(m_dir, Bytes("x")));  // a folder is not a file
+}
+
+TEST_F(FileTest, ASecondWriterFailsWithoutSpoilingTheFirst) {
+  const fs::path path = m_dir / "1.jpg";
+  ASSERT_TRUE(WriteFileBytes(path, Bytes("first")));
+  const int holder = ::open(path.c_str(), O_WRONLY | O_CLOEXEC);
+  ASSERT_GE(holder, 0);
+  ASSERT_EQ(::flock(holder, LOCK_EX), 0);  // another writer has the file open
+  EXPECT_FALSE(WriteFileBytes(path, Bytes("second")));
+  EXPECT_TRUE(ReadFileBytes(path).empty());  // readers may not share with a writer
+  ::close(holder);
+  EXPECT_EQ(Slurp(path), "first");
+}
+
+TEST_F(FileTest, AFifoIsRefusedWithoutBlocking) {
+  const fs::path path = m_dir / "fifo";
+  ASSERT_EQ(::mkfifo(path.c_str(), 0600), 0);
+  EXPECT_TRUE(ReadFileBytes(path).empty());
+  EXPECT_FALSE(WriteFileBytes(path, Bytes("x")));
 }
 
 TEST_F(FileTest, NativePathsReachFoldersThatGbkCannotSpell) {
