@@ -169,6 +169,7 @@ void OnFreshThread(Body body) {
 TEST(RandomNumber, AnUnseededThreadStartsFromStateOne) {
   OnFreshThread([] {
     std::vector<int> draws;
+    draws.reserve(5);
     for (int i = 0; i < 5; ++i) {
       draws.push_back(RandomNumber(0, 32767));
     }

@@ -175,6 +175,7 @@ TEST(CodePages, ConvertOnManyThreadsAtOnce) {
   const Text expected = Utf8ToAnsi(Text(page));
   ASSERT_FALSE(expected.empty());
   std::vector<std::thread> threads;
+  threads.reserve(4);
   std::vector<int> mismatches(4, 0);
   for (int t = 0; t < 4; ++t) {
     threads.emplace_back([&, t] {
