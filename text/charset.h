@@ -16,11 +16,12 @@ inline constexpr int kCodePageAnsi = 0;
 inline constexpr int kCodePageGbk = 936;
 inline constexpr int kCodePageUtf8 = 65001;
 
-// Not given: UTF-8. Malformed UTF-8 becomes U+FFFD. The result ends with the
-// zero unit; an empty text gives just the zero unit.
+// Not given: UTF-8. Malformed UTF-8 becomes U+FFFD. An unknown code page gives
+// empty Bytes; otherwise the result ends with the zero unit, and an empty text
+// gives just the zero unit.
 [[nodiscard]] Bytes MultiByteToUtf16(const Text& text, std::optional<int> codePage = std::nullopt);
 // Reads up to the first zero unit. Not given: code page 0. A character the
-// code page lacks becomes "?".
+// code page lacks becomes "?"; an unknown code page gives the empty text.
 [[nodiscard]] Text Utf16ToMultiByte(const Bytes& utf16, std::optional<int> codePage = std::nullopt);
 // UTF-8 bytes to GBK.
 [[nodiscard]] Text Utf8ToAnsi(const Text& text);

@@ -44,7 +44,8 @@ struct ReplaceManyOptions {
   int start = 0;               // 0: from position 1
   bool caseSensitive = false;
 };
-// Applies up to five pairs in order, each on the result of the one before.
+// Applies the pairs in order (callers pass up to five), each on the result of
+// the one before; a pair with an empty `find` changes nothing.
 [[nodiscard]] Text ReplaceMany(const Text& text, std::span<const ReplacePair> pairs,
                                const ReplaceManyOptions& options = {});
 

@@ -99,11 +99,15 @@ struct ReplaceOptions {
   bool caseSensitive = false;  // false: ASCII letters match in either case
 };
 // Replaces matches of `sought` from `start` on, walking character by
-// character; replaced text is never searched again.
+// character; replaced text is never searched again. The text comes back
+// unchanged when it or `sought` is empty, when `start` lies past the end, or
+// when `count` is given as 0. With a one-byte `sought`, a lone lead byte that
+// ends the text and is not itself matched is dropped.
 [[nodiscard]] Text ReplaceSubtext(const Text& text, const Text& sought,
                                   const ReplaceOptions& options);
 
 // Spaces are the byte 0x20 and the full-width space A1 A1, nothing else.
+// Both drop a lone lead byte that ends the text.
 [[nodiscard]] Text TrimBoth(const Text& text);
 [[nodiscard]] Text RemoveAllSpaces(const Text& text);
 // Fold the 26 ASCII letters; bytes of double-byte characters stay.
