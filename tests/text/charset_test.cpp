@@ -193,5 +193,27 @@ TEST(CodePages, ConvertOnManyThreadsAtOnce) {
   EXPECT_EQ(mismatches, std::vector<int>(4, 0));
 }
 
+// Decoding and encoding take different paths through the platform, so a
+// round trip of every double-byte code checks one against the other.
+TEST(CodePages, EveryGbkCharacterSurvivesARoundTrip) {
+  int checked = 0;
+  std::vector<std::string> broken;
+  for (int lead = 0x81; lead <= 0xFE; ++lead) {
+    for (int trail = 0x40; trail <= 0xFE; ++trail) {
+      const std::string gbk{static_cast<char>(lead), static_cast<char>(trail)};
+      const Bytes utf16 = TextToUtf16Bytes(Text(gbk), true);
+      if (utf16.size() != 2 || utf16.view() == std::string_view("\xfd\xff")) {
+        continue;  // not a character of the code page
+      }
+      ++checked;
+      if (Utf16ToMultiByte(utf16, kCodePageGbk).str() != gbk) {
+        broken.push_back(Hex(gbk));
+      }
+    }
+  }
+  EXPECT_GT(checked, 20000);
+  EXPECT_EQ(broken, std::vector<std::string>{});
+}
+
 }  // namespace
 }  // namespace pelmora::text
