@@ -37,9 +37,16 @@ constexpr const char* kAllowedLoaders[] = {
     "VipsForeignLoadTiffBuffer", "VipsForeignLoadWebpBuffer",
 };
 
+void DropMessage(const gchar* /*domain*/, GLogLevelFlags /*level*/, const gchar* /*message*/,
+                 gpointer /*data*/) {}
+
 bool StartLibrary() {
   static const bool started = [] {
     if (vips_init("pelmora") != 0) return false;
+    // Damaged pictures are answered with a failed result; the library's
+    // warnings about them would only clutter the terminal.
+    g_log_set_handler("VIPS", static_cast<GLogLevelFlags>(G_LOG_LEVEL_WARNING | G_LOG_LEVEL_MESSAGE),
+                      DropMessage, nullptr);
     // Pictures are decoded once; a cache would only hold memory.
     vips_cache_set_max(0);
     // One worker per picture: the callers already run several pictures side
