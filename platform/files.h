@@ -16,4 +16,10 @@ bool WriteWholeFile(const std::filesystem::path& path, std::string_view bytes);
 // The folder holding the running executable (no trailing separator).
 [[nodiscard]] std::filesystem::path ExecutableDirectory();
 
+// A native path spelled by UTF-16 units; a lone surrogate becomes U+FFFD.
+[[nodiscard]] std::filesystem::path PathFromUtf16(std::u16string_view units);
+// The UTF-16 spelling of a native path; a name that is not valid in the
+// native encoding gets U+FFFD for each malformed part. Never throws.
+[[nodiscard]] std::u16string PathToUtf16(const std::filesystem::path& path);
+
 }  // namespace pelmora::platform

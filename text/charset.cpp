@@ -3,6 +3,7 @@
 #include <string>
 
 #include "platform/codepage.h"
+#include "platform/files.h"
 
 namespace pelmora::text {
 
@@ -100,6 +101,14 @@ Text PercentDecode(const Text& text, bool toAnsi) {
   }
   Text decoded(std::move(out));
   return toAnsi ? Utf8ToAnsi(decoded) : decoded;
+}
+
+std::filesystem::path PathFromText(const Text& path) {
+  return platform::PathFromUtf16(platform::DecodeCodePage(path.view(), kCodePageGbk));
+}
+
+Text TextFromPath(const std::filesystem::path& path) {
+  return Text(platform::EncodeCodePage(platform::PathToUtf16(path), kCodePageGbk));
 }
 
 }  // namespace pelmora::text

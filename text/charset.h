@@ -5,6 +5,7 @@
 // units followed by one zero unit. Pure functions; any thread.
 #pragma once
 
+#include <filesystem>
 #include <optional>
 
 #include "text/bytes.h"
@@ -31,5 +32,11 @@ inline constexpr int kCodePageUtf8 = 65001;
 // Replaces each "%" and the two positions after it by the byte they stand for;
 // `toAnsi` then reads the result as UTF-8 and converts it to GBK.
 [[nodiscard]] Text PercentDecode(const Text& text, bool toAnsi = false);
+
+// A GBK path as a native file-system path, for the file routines. The path
+// is taken as it is: no separators are changed.
+[[nodiscard]] std::filesystem::path PathFromText(const Text& path);
+// A native path as GBK text; characters GBK lacks become "?".
+[[nodiscard]] Text TextFromPath(const std::filesystem::path& path);
 
 }  // namespace pelmora::text

@@ -8,6 +8,8 @@
 #include <cerrno>
 #include <system_error>
 
+#include "platform/codepage.h"
+
 namespace pelmora::platform {
 
 namespace {
@@ -132,6 +134,15 @@ std::filesystem::path ExecutableDirectory() {
     return {};
   }
   return exe.parent_path();
+}
+
+// Native names here are UTF-8 bytes.
+std::filesystem::path PathFromUtf16(std::u16string_view units) {
+  return std::filesystem::path(EncodeCodePage(units, 65001));
+}
+
+std::u16string PathToUtf16(const std::filesystem::path& path) {
+  return DecodeCodePage(path.native(), 65001);
 }
 
 }  // namespace pelmora::platform

@@ -215,5 +215,19 @@ TEST(CodePages, EveryGbkCharacterSurvivesARoundTrip) {
   EXPECT_EQ(broken, std::vector<std::string>{});
 }
 
+TEST(Paths, GbkTextsBecomeNativePathsAndBack) {
+  // 图片下载/1.jpg in GBK, and the same in UTF-8 as the file system spells it.
+  const Text gbk = "\xcd\xbc\xc6\xac\xcf\xc2\xd4\xd8/1.jpg";
+  const std::filesystem::path native = PathFromText(gbk);
+  EXPECT_EQ(native.native(), "图片下载/1.jpg");
+  EXPECT_EQ(native.filename().native(), "1.jpg");
+  EXPECT_EQ(TextFromPath(native), gbk);
+  EXPECT_EQ(TextFromPath("/tmp/\xe0\xb8\x81"), Text("/tmp/?"));  // Thai: GBK lacks it
+  EXPECT_EQ(TextFromPath("/tmp/\xff"
+                         "a"),
+            Text("/tmp/?a"));  // not valid UTF-8
+  EXPECT_TRUE(PathFromText("").empty());
+}
+
 }  // namespace
 }  // namespace pelmora::text
