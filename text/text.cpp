@@ -49,8 +49,8 @@ std::size_t FindBytes(std::string_view hay, std::string_view needle, std::size_t
 // Walks `hay` character by character from `*charStart` (taken as a character
 // start) and returns the first match of the non-empty `needle` that begins at
 // a character start, or kNone. Byte matches are found with a fast search and
-// the walk only advances over the distance between them, so a whole scan is
-// linear in the text. Afterwards `*charStart` is a character start at or
+// the walk only moves forward over the distance between them, never starting
+// again from the beginning for a candidate. Afterwards `*charStart` is a character start at or
 // before the result.
 std::size_t NextMatch(std::string_view hay, std::string_view needle, std::size_t* charStart,
                       bool fold) {
