@@ -4,6 +4,7 @@
 // Run: build/release/bench/bench_imaging
 
 #include <benchmark/benchmark.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdint>
@@ -11,8 +12,6 @@
 #include <filesystem>
 #include <string>
 #include <vector>
-
-#include <unistd.h>
 
 #include "imaging/convert_image.h"
 #include "platform/bmp/bmp_codec.h"
@@ -40,8 +39,11 @@ std::string MakePng(int seed) {
       noise ^= noise >> 17;
       noise ^= noise << 5;
       const int grain = static_cast<int>(noise % 17) - 8;
-      const int base[3] = {(x * 255 / kWidth + seed * 40) % 256, y * 255 / kHeight, ((x + y) / 9 + seed * 70) % 256};
-      for (const int c : base) pixels.samples[at++] = static_cast<char>(std::clamp(c + grain, 0, 255));
+      const int base[3] = {(x * 255 / kWidth + seed * 40) % 256, y * 255 / kHeight,
+                           ((x + y) / 9 + seed * 70) % 256};
+      for (const int c : base) {
+        pixels.samples[at++] = static_cast<char>(std::clamp(c + grain, 0, 255));
+      }
     }
   }
   pelmora::platform::ImagePtr image =
@@ -93,7 +95,8 @@ void BM_ConvertImagePngToJpeg(benchmark::State& state) {
     }
   }
   state.counters["MP/s"] = benchmark::Counter(
-      static_cast<double>(state.iterations()) * kPictures * kWidth * kHeight / 1e6, benchmark::Counter::kIsRate);
+      static_cast<double>(state.iterations()) * kPictures * kWidth * kHeight / 1e6,
+      benchmark::Counter::kIsRate);
 }
 BENCHMARK(BM_ConvertImagePngToJpeg)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_ConvertImagePngToJpeg)->Unit(benchmark::kMillisecond)->UseRealTime()->Threads(2);
@@ -111,7 +114,8 @@ void BM_VipsCommandPngToJpeg(benchmark::State& state) {
     }
   }
   state.counters["MP/s"] = benchmark::Counter(
-      static_cast<double>(state.iterations()) * kPictures * kWidth * kHeight / 1e6, benchmark::Counter::kIsRate);
+      static_cast<double>(state.iterations()) * kPictures * kWidth * kHeight / 1e6,
+      benchmark::Counter::kIsRate);
 }
 BENCHMARK(BM_VipsCommandPngToJpeg)->Unit(benchmark::kMillisecond)->UseRealTime();
 

@@ -28,7 +28,9 @@ std::uint16_t ReadU16(std::string_view bytes, std::size_t at) {
 }
 
 void PutU32(std::string* out, std::uint32_t value) {
-  for (int i = 0; i < 4; ++i) out->push_back(static_cast<char>(value >> (8 * i)));
+  for (int i = 0; i < 4; ++i) {
+    out->push_back(static_cast<char>(value >> (8 * i)));
+  }
 }
 
 void PutU16(std::string* out, std::uint16_t value) {
@@ -43,16 +45,22 @@ struct Channel {
   int bits = 0;
 
   explicit Channel(std::uint32_t m) : mask(m) {
-    if (mask == 0) return;
+    if (mask == 0) {
+      return;
+    }
     shift = std::countr_zero(mask);
     bits = std::popcount(mask >> shift);
     // Masks with holes are read as if contiguous from their lowest bit.
-    if (bits > 32 - shift) bits = 32 - shift;
+    if (bits > 32 - shift) {
+      bits = 32 - shift;
+    }
   }
 
   [[nodiscard]] unsigned char Scale(std::uint32_t pixel) const {
     const std::uint32_t v = (pixel & mask) >> shift;
-    if (bits >= 8) return static_cast<unsigned char>(v >> (bits - 8));
+    if (bits >= 8) {
+      return static_cast<unsigned char>(v >> (bits - 8));
+    }
     const std::uint32_t max = (1u << bits) - 1;
     return static_cast<unsigned char>((v * 255 + max / 2) / max);
   }
@@ -72,7 +80,9 @@ struct Header {
 };
 
 std::optional<Header> ReadHeader(std::string_view bytes) {
-  if (bytes.size() < kFileHeaderSize + 12 || bytes[0] != 'B' || bytes[1] != 'M') return std::nullopt;
+  if (bytes.size() < kFileHeaderSize + 12 || bytes[0] != 'B' || bytes[1] != 'M') {
+    return std::nullopt;
+  }
   Header h;
   h.pixelsAt = ReadU32(bytes, 10);
   const std::uint32_t infoSize = ReadU32(bytes, kFileHeaderSize);
@@ -84,7 +94,9 @@ std::optional<Header> ReadHeader(std::string_view bytes) {
     h.paletteEntrySize = 3;
     h.paletteAt = info + 12;
   } else {
-    if (infoSize < 40 || infoSize > 1024 || bytes.size() < info + infoSize) return std::nullopt;
+    if (infoSize < 40 || infoSize > 1024 || bytes.size() < info + infoSize) {
+      return std::nullopt;
+    }
     h.width = static_cast<std::int32_t>(ReadU32(bytes, info + 4));
     h.height = static_cast<std::int32_t>(ReadU32(bytes, info + 8));
     h.bitCount = ReadU16(bytes, info + 14);
@@ -92,14 +104,22 @@ std::optional<Header> ReadHeader(std::string_view bytes) {
     h.colorsUsed = ReadU32(bytes, info + 32);
     h.paletteAt = info + infoSize;
     if (h.compression == kBitFields || h.compression == kAlphaBitFields) {
-      const int count = h.compression == kAlphaBitFields ? 4 : 3;
+      const std::size_t count = h.compression == kAlphaBitFields ? 4 : 3;
       if (infoSize >= 52) {
-        for (int i = 0; i < 3; ++i) h.masks[i] = ReadU32(bytes, info + 40 + 4 * i);
-        if (infoSize >= 56) h.masks[3] = ReadU32(bytes, info + 52);
+        for (std::size_t i = 0; i < 3; ++i) {
+          h.masks[i] = ReadU32(bytes, info + 40 + 4 * i);
+        }
+        if (infoSize >= 56) {
+          h.masks[3] = ReadU32(bytes, info + 52);
+        }
       } else {
         // A plain 40-byte header is followed by the masks.
-        if (bytes.size() < info + infoSize + 4 * count) return std::nullopt;
-        for (int i = 0; i < count; ++i) h.masks[i] = ReadU32(bytes, info + infoSize + 4 * i);
+        if (bytes.size() < info + infoSize + 4 * count) {
+          return std::nullopt;
+        }
+        for (std::size_t i = 0; i < count; ++i) {
+          h.masks[i] = ReadU32(bytes, info + infoSize + 4 * i);
+        }
         h.paletteAt += 4 * count;
       }
     }
@@ -108,7 +128,9 @@ std::optional<Header> ReadHeader(std::string_view bytes) {
     h.topDown = true;
     h.height = -h.height;
   }
-  if (h.width <= 0 || h.height <= 0) return std::nullopt;
+  if (h.width <= 0 || h.height <= 0) {
+    return std::nullopt;
+  }
   return h;
 }
 
@@ -135,15 +157,17 @@ using Palette = std::vector<std::array<unsigned char, 3>>;  // red, green, blue
 std::optional<Palette> ReadPalette(std::string_view bytes, const Header& h) {
   const std::size_t most = std::size_t{1} << h.bitCount;
   std::size_t count = h.colorsUsed == 0 ? most : std::min<std::size_t>(h.colorsUsed, most);
-  if (h.paletteAt > bytes.size()) return std::nullopt;
+  if (h.paletteAt > bytes.size()) {
+    return std::nullopt;
+  }
   // A palette cut short by the pixel data or the file end keeps what fits.
   const std::size_t end = std::min<std::size_t>(bytes.size(), std::max(h.pixelsAt, h.paletteAt));
   count = std::min(count, (end - h.paletteAt) / h.paletteEntrySize);
   Palette palette(count);
   for (std::size_t i = 0; i < count; ++i) {
     const std::size_t at = h.paletteAt + i * h.paletteEntrySize;
-    palette[i] = {static_cast<unsigned char>(bytes[at + 2]), static_cast<unsigned char>(bytes[at + 1]),
-                  static_cast<unsigned char>(bytes[at])};
+    palette[i] = {static_cast<unsigned char>(bytes[at + 2]),
+                  static_cast<unsigned char>(bytes[at + 1]), static_cast<unsigned char>(bytes[at])};
   }
   return palette;
 }
@@ -158,7 +182,9 @@ bool ExpandRle(std::string_view data, const Header& h, std::vector<unsigned char
   std::size_t y = 0;
   std::size_t at = 0;
   auto put = [&](unsigned char index) {
-    if (x < width && y < height) (*indices)[y * width + x] = index;
+    if (x < width && y < height) {
+      (*indices)[y * width + x] = index;
+    }
     ++x;
   };
   while (at + 2 <= data.size()) {
@@ -175,20 +201,26 @@ bool ExpandRle(std::string_view data, const Header& h, std::vector<unsigned char
     } else if (value == 1) {
       return true;
     } else if (value == 2) {
-      if (at + 2 > data.size()) return false;
+      if (at + 2 > data.size()) {
+        return false;
+      }
       x += static_cast<unsigned char>(data[at]);
       y += static_cast<unsigned char>(data[at + 1]);
       at += 2;
     } else {
       const std::size_t bytesUsed = nibbles ? (value + 1u) / 2 : value;
-      if (at + bytesUsed > data.size()) return false;
+      if (at + bytesUsed > data.size()) {
+        return false;
+      }
       for (unsigned i = 0; i < value; ++i) {
         const auto b = static_cast<unsigned char>(data[at + (nibbles ? i / 2 : i)]);
         put(nibbles ? static_cast<unsigned char>(i % 2 == 0 ? b >> 4 : b & 0x0F) : b);
       }
       at += (bytesUsed + 1) & ~std::size_t{1};  // runs are padded to 16 bits
     }
-    if (y >= height) return true;
+    if (y >= height) {
+      return true;
+    }
   }
   // Data that ends without its end-of-bitmap mark is cut short.
   return false;
@@ -198,33 +230,49 @@ bool ExpandRle(std::string_view data, const Header& h, std::vector<unsigned char
 
 std::optional<BmpPixels> DecodeBmp(std::string_view bytes, std::int64_t maxPixels) {
   const std::optional<Header> header = ReadHeader(bytes);
-  if (!header || !ValidLayout(*header)) return std::nullopt;
+  if (!header || !ValidLayout(*header)) {
+    return std::nullopt;
+  }
   const Header& h = *header;
-  if (h.width > maxPixels / h.height) return std::nullopt;
-  if (h.pixelsAt >= bytes.size()) return std::nullopt;
+  if (h.width > maxPixels / h.height) {
+    return std::nullopt;
+  }
+  if (h.pixelsAt >= bytes.size()) {
+    return std::nullopt;
+  }
 
   const auto width = static_cast<std::size_t>(h.width);
   const auto height = static_cast<std::size_t>(h.height);
   const std::size_t stride = (width * static_cast<std::size_t>(h.bitCount) + 31) / 32 * 4;
   const std::string_view data = bytes.substr(h.pixelsAt);
   const bool rle = h.compression == kRle8 || h.compression == kRle4;
-  if (!rle && data.size() / stride < height) return std::nullopt;
+  if (!rle && data.size() / stride < height) {
+    return std::nullopt;
+  }
 
   Palette palette;
   if (h.bitCount <= 8) {
     std::optional<Palette> read = ReadPalette(bytes, h);
-    if (!read) return std::nullopt;
+    if (!read) {
+      return std::nullopt;
+    }
     palette = std::move(*read);
   }
   std::vector<unsigned char> rleIndices;
   if (rle) {
     rleIndices.assign(width * height, 0);
-    if (!ExpandRle(data, h, &rleIndices)) return std::nullopt;
+    if (!ExpandRle(data, h, &rleIndices)) {
+      return std::nullopt;
+    }
   }
 
   std::array<std::uint32_t, 4> masks = h.masks;
-  if (h.compression == kRgb && h.bitCount == 16) masks = {0x7C00, 0x03E0, 0x001F, 0};
-  if (h.compression == kRgb && h.bitCount == 32) masks = {0xFF0000, 0x00FF00, 0x0000FF, 0};
+  if (h.compression == kRgb && h.bitCount == 16) {
+    masks = {0x7C00, 0x03E0, 0x001F, 0};
+  }
+  if (h.compression == kRgb && h.bitCount == 32) {
+    masks = {0xFF0000, 0x00FF00, 0x0000FF, 0};
+  }
   const std::array<Channel, 4> channels{Channel(masks[0]), Channel(masks[1]), Channel(masks[2]),
                                         Channel(masks[3])};
   const bool alphaMask = h.bitCount >= 16 && masks[3] != 0;
@@ -235,7 +283,8 @@ std::optional<BmpPixels> DecodeBmp(std::string_view bytes, std::int64_t maxPixel
   for (std::size_t row = 0; row < height; ++row) {
     const std::size_t stored = h.topDown ? row : height - 1 - row;
     auto* out = reinterpret_cast<unsigned char*>(rgba.data() + row * width * 4);
-    const auto* in = reinterpret_cast<const unsigned char*>(data.data() + (rle ? 0 : stored * stride));
+    const auto* in =
+        reinterpret_cast<const unsigned char*>(data.data() + (rle ? 0 : stored * stride));
     for (std::size_t x = 0; x < width; ++x, out += 4) {
       out[3] = 255;
       if (h.bitCount <= 8) {
@@ -262,7 +311,9 @@ std::optional<BmpPixels> DecodeBmp(std::string_view bytes, std::int64_t maxPixel
         const std::uint32_t pixel =
             h.bitCount == 16 ? std::uint32_t{in[x * 2]} | std::uint32_t{in[x * 2 + 1]} << 8
                              : ReadU32(data, stored * stride + x * 4);
-        for (int c = 0; c < 3; ++c) out[c] = channels[c].Scale(pixel);
+        for (int c = 0; c < 3; ++c) {
+          out[c] = channels[c].Scale(pixel);
+        }
         if (alphaMask) {
           out[3] = channels[3].Scale(pixel);
           anyAlpha = anyAlpha || out[3] != 0;
@@ -292,18 +343,24 @@ std::optional<BmpPixels> DecodeBmp(std::string_view bytes, std::int64_t maxPixel
 }
 
 std::string EncodeBmp(const BmpPixels& pixels) {
-  if ((pixels.bands != 3 && pixels.bands != 4) || pixels.width <= 0 || pixels.height <= 0) return {};
+  if ((pixels.bands != 3 && pixels.bands != 4) || pixels.width <= 0 || pixels.height <= 0) {
+    return {};
+  }
   const auto width = static_cast<std::uint64_t>(pixels.width);
   const auto height = static_cast<std::uint64_t>(pixels.height);
   const auto bands = static_cast<std::uint64_t>(pixels.bands);
-  if (pixels.samples.size() != width * height * bands) return {};
+  if (pixels.samples.size() != width * height * bands) {
+    return {};
+  }
 
   const bool alpha = pixels.bands == 4;
   const std::uint32_t infoSize = alpha ? 108 : 40;  // a version 4 header carries the alpha mask
   const std::uint64_t stride = (width * bands + 3) / 4 * 4;
   const std::uint64_t offset = kFileHeaderSize + infoSize;
   const std::uint64_t fileSize = offset + stride * height;
-  if (fileSize > std::numeric_limits<std::uint32_t>::max()) return {};
+  if (fileSize > std::numeric_limits<std::uint32_t>::max()) {
+    return {};
+  }
 
   std::string out;
   out.reserve(static_cast<std::size_t>(fileSize));
@@ -327,7 +384,7 @@ std::string EncodeBmp(const BmpPixels& pixels) {
     PutU32(&out, 0x0000FF00);
     PutU32(&out, 0x000000FF);
     PutU32(&out, 0xFF000000);
-    PutU32(&out, 0x73524742);  // colour space "sRGB"
+    PutU32(&out, 0x73524742);   // colour space "sRGB"
     out.append(36 + 12, '\0');  // end points and gamma, unused with sRGB
   }
   const std::size_t rowBytes = static_cast<std::size_t>(width * bands);
@@ -338,7 +395,9 @@ std::string EncodeBmp(const BmpPixels& pixels) {
       out.push_back(in[2]);
       out.push_back(in[1]);
       out.push_back(in[0]);
-      if (alpha) out.push_back(in[3]);
+      if (alpha) {
+        out.push_back(in[3]);
+      }
     }
     out.append(padding, '\0');
   }

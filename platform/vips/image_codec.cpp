@@ -22,8 +22,12 @@ struct Image {
 };
 
 void ReleaseImage(Image* image) {
-  if (image == nullptr) return;
-  if (image->vips != nullptr) g_object_unref(image->vips);
+  if (image == nullptr) {
+    return;
+  }
+  if (image->vips != nullptr) {
+    g_object_unref(image->vips);
+  }
   delete image;
 }
 
@@ -42,10 +46,13 @@ void DropMessage(const gchar* /*domain*/, GLogLevelFlags /*level*/, const gchar*
 
 bool StartLibrary() {
   static const bool started = [] {
-    if (vips_init("pelmora") != 0) return false;
+    if (vips_init("pelmora") != 0) {
+      return false;
+    }
     // Damaged pictures are answered with a failed result; the library's
     // warnings about them would only clutter the terminal.
-    g_log_set_handler("VIPS", static_cast<GLogLevelFlags>(G_LOG_LEVEL_WARNING | G_LOG_LEVEL_MESSAGE),
+    g_log_set_handler("VIPS",
+                      static_cast<GLogLevelFlags>(G_LOG_LEVEL_WARNING | G_LOG_LEVEL_MESSAGE),
                       DropMessage, nullptr);
     // Pictures are decoded once; a cache would only hold memory.
     vips_cache_set_max(0);
@@ -55,7 +62,9 @@ bool StartLibrary() {
     vips_concurrency_set(1);
     vips_block_untrusted_set(TRUE);
     vips_operation_block_set("VipsForeignLoad", TRUE);
-    for (const char* name : kAllowedLoaders) vips_operation_block_set(name, FALSE);
+    for (const char* name : kAllowedLoaders) {
+      vips_operation_block_set(name, FALSE);
+    }
     return true;
   }();
   return started;
@@ -72,7 +81,9 @@ struct ThreadRelease {
 
 // True when the library is usable on this thread.
 bool Ready() {
-  if (!StartLibrary()) return false;
+  if (!StartLibrary()) {
+    return false;
+  }
   thread_local ThreadRelease release;
   (void)release;
   return true;
@@ -88,7 +99,9 @@ using VipsPtr = std::unique_ptr<VipsImage, VipsUnref>;
 // taken by reference so that it is read only after the call that fills it.
 VipsPtr Checked(int status, VipsImage* const& out) {
   if (status != 0) {
-    if (out != nullptr) g_object_unref(out);
+    if (out != nullptr) {
+      g_object_unref(out);
+    }
     vips_error_clear();
     return nullptr;
   }
@@ -96,7 +109,9 @@ VipsPtr Checked(int status, VipsImage* const& out) {
 }
 
 ImagePtr Wrap(VipsPtr vips, std::shared_ptr<const std::string> source) {
-  if (!vips) return nullptr;
+  if (!vips) {
+    return nullptr;
+  }
   auto* image = new Image;
   image->vips = vips.release();
   image->source = std::move(source);
@@ -111,12 +126,20 @@ enum class Source { kUnknown, kJpeg, kPng, kGif, kBmp, kTiff, kWebp };
 
 Source Sniff(std::string_view bytes) {
   using namespace std::string_view_literals;
-  if (StartsWith(bytes, "\xFF\xD8\xFF"sv)) return Source::kJpeg;
-  if (StartsWith(bytes, "\x89PNG\r\n\x1A\n"sv)) return Source::kPng;
-  if (StartsWith(bytes, "GIF87a"sv) || StartsWith(bytes, "GIF89a"sv)) return Source::kGif;
-  if (StartsWith(bytes, "BM"sv)) return Source::kBmp;
-  if (StartsWith(bytes, "II*\0"sv) || StartsWith(bytes, "MM\0*"sv) || StartsWith(bytes, "II+\0"sv) ||
-      StartsWith(bytes, "MM\0+"sv)) {
+  if (StartsWith(bytes, "\xFF\xD8\xFF"sv)) {
+    return Source::kJpeg;
+  }
+  if (StartsWith(bytes, "\x89PNG\r\n\x1A\n"sv)) {
+    return Source::kPng;
+  }
+  if (StartsWith(bytes, "GIF87a"sv) || StartsWith(bytes, "GIF89a"sv)) {
+    return Source::kGif;
+  }
+  if (StartsWith(bytes, "BM"sv)) {
+    return Source::kBmp;
+  }
+  if (StartsWith(bytes, "II*\0"sv) || StartsWith(bytes, "MM\0*"sv) ||
+      StartsWith(bytes, "II+\0"sv) || StartsWith(bytes, "MM\0+"sv)) {
     return Source::kTiff;
   }
   if (bytes.size() >= 12 && StartsWith(bytes, "RIFF"sv) && bytes.substr(8, 4) == "WEBP"sv) {
@@ -168,7 +191,9 @@ bool WithinLimit(const VipsImage* image, std::int64_t maxPixels) {
 
 ImagePtr DecodeBmpImage(std::string_view bytes, std::int64_t maxPixels) {
   std::optional<BmpPixels> pixels = DecodeBmp(bytes, maxPixels);
-  if (!pixels) return nullptr;
+  if (!pixels) {
+    return nullptr;
+  }
   VipsPtr memory(vips_image_new_from_memory_copy(pixels->samples.data(), pixels->samples.size(),
                                                  pixels->width, pixels->height, pixels->bands,
                                                  VIPS_FORMAT_UCHAR));
@@ -177,7 +202,8 @@ ImagePtr DecodeBmpImage(std::string_view bytes, std::int64_t maxPixels) {
     return nullptr;
   }
   VipsImage* out = nullptr;
-  VipsPtr tagged = Checked(vips_copy(memory.get(), &out, "interpretation", VIPS_INTERPRETATION_sRGB, nullptr), out);
+  VipsPtr tagged = Checked(
+      vips_copy(memory.get(), &out, "interpretation", VIPS_INTERPRETATION_sRGB, nullptr), out);
   return Wrap(std::move(tagged), nullptr);
 }
 
@@ -185,19 +211,27 @@ ImagePtr DecodeBmpImage(std::string_view bytes, std::int64_t maxPixels) {
 VipsPtr ToSrgb8(VipsImage* image) {
   VipsImage* srgb = nullptr;
   VipsPtr colour = Checked(vips_colourspace(image, &srgb, VIPS_INTERPRETATION_sRGB, nullptr), srgb);
-  if (!colour) return nullptr;
+  if (!colour) {
+    return nullptr;
+  }
   VipsImage* narrow = nullptr;
   VipsPtr cast = Checked(vips_cast_uchar(colour.get(), &narrow, nullptr), narrow);
-  if (!cast) return nullptr;
+  if (!cast) {
+    return nullptr;
+  }
   const int keep = vips_image_hasalpha(cast.get()) ? 4 : 3;
-  if (vips_image_get_bands(cast.get()) == keep) return cast;
+  if (vips_image_get_bands(cast.get()) == keep) {
+    return cast;
+  }
   VipsImage* bands = nullptr;
   return Checked(vips_extract_band(cast.get(), &bands, 0, "n", keep, nullptr), bands);
 }
 
 std::string EncodeBmpImage(VipsImage* image) {
   VipsPtr srgb = ToSrgb8(image);
-  if (!srgb) return {};
+  if (!srgb) {
+    return {};
+  }
   std::size_t size = 0;
   void* memory = vips_image_write_to_memory(srgb.get(), &size);
   if (memory == nullptr) {
@@ -216,13 +250,21 @@ std::string EncodeBmpImage(VipsImage* image) {
 }  // namespace
 
 ImagePtr DecodeImage(std::string_view bytes, std::int64_t maxPixels) {
-  if (!Ready()) return nullptr;
+  if (!Ready()) {
+    return nullptr;
+  }
   const Source kind = Sniff(bytes);
-  if (kind == Source::kUnknown) return nullptr;
-  if (kind == Source::kBmp) return DecodeBmpImage(bytes, maxPixels);
+  if (kind == Source::kUnknown) {
+    return nullptr;
+  }
+  if (kind == Source::kBmp) {
+    return DecodeBmpImage(bytes, maxPixels);
+  }
   auto source = std::make_shared<const std::string>(bytes);
   VipsPtr header = LoadHeader(kind, *source);
-  if (!header || !WithinLimit(header.get(), maxPixels)) return nullptr;
+  if (!header || !WithinLimit(header.get(), maxPixels)) {
+    return nullptr;
+  }
   return Wrap(std::move(header), std::move(source));
 }
 
@@ -231,16 +273,20 @@ ImageSize ImageDimensions(const Image& image) {
 }
 
 ImagePtr FlattenImage(const Image& image, std::uint32_t backgroundRgb) {
-  if (!Ready()) return nullptr;
+  if (!Ready()) {
+    return nullptr;
+  }
   if (!vips_image_hasalpha(image.vips)) {
     g_object_ref(image.vips);
     return Wrap(VipsPtr(image.vips), image.source);
   }
   VipsPtr srgb = ToSrgb8(image.vips);
-  if (!srgb) return nullptr;
+  if (!srgb) {
+    return nullptr;
+  }
   VipsArrayDouble* background = vips_array_double_newv(
-      3, static_cast<double>((backgroundRgb >> 16) & 0xFF), static_cast<double>((backgroundRgb >> 8) & 0xFF),
-      static_cast<double>(backgroundRgb & 0xFF));
+      3, static_cast<double>((backgroundRgb >> 16) & 0xFF),
+      static_cast<double>((backgroundRgb >> 8) & 0xFF), static_cast<double>(backgroundRgb & 0xFF));
   VipsImage* out = nullptr;
   const int status = vips_flatten(srgb.get(), &out, "background", background, nullptr);
   vips_area_unref(VIPS_AREA(background));
@@ -248,8 +294,12 @@ ImagePtr FlattenImage(const Image& image, std::uint32_t backgroundRgb) {
 }
 
 std::string EncodeImage(const Image& image, ImageFormat format) {
-  if (!Ready()) return {};
-  if (format == ImageFormat::kBmp) return EncodeBmpImage(image.vips);
+  if (!Ready()) {
+    return {};
+  }
+  if (format == ImageFormat::kBmp) {
+    return EncodeBmpImage(image.vips);
+  }
   void* buffer = nullptr;
   std::size_t size = 0;
   int status = -1;
@@ -270,19 +320,27 @@ std::string EncodeImage(const Image& image, ImageFormat format) {
       break;
   }
   std::string encoded;
-  if (status == 0 && buffer != nullptr) encoded.assign(static_cast<const char*>(buffer), size);
+  if (status == 0 && buffer != nullptr) {
+    encoded.assign(static_cast<const char*>(buffer), size);
+  }
   g_free(buffer);
-  if (status != 0) vips_error_clear();
+  if (status != 0) {
+    vips_error_clear();
+  }
   return encoded;
 }
 
 std::optional<ImageSize> ProbeJpeg(std::string_view bytes, std::int64_t maxPixels) {
-  if (!Ready() || Sniff(bytes) != Source::kJpeg) return std::nullopt;
+  if (!Ready() || Sniff(bytes) != Source::kJpeg) {
+    return std::nullopt;
+  }
   VipsImage* out = nullptr;
   VipsPtr header = Checked(vips_jpegload_buffer(const_cast<char*>(bytes.data()), bytes.size(), &out,
                                                 "access", VIPS_ACCESS_SEQUENTIAL, nullptr),
                            out);
-  if (!header || !WithinLimit(header.get(), maxPixels)) return std::nullopt;
+  if (!header || !WithinLimit(header.get(), maxPixels)) {
+    return std::nullopt;
+  }
   return ImageSize{vips_image_get_width(header.get()), vips_image_get_height(header.get())};
 }
 

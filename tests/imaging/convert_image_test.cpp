@@ -1,6 +1,7 @@
 #include "imaging/convert_image.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
@@ -11,8 +12,6 @@
 #include <string>
 #include <thread>
 #include <vector>
-
-#include <unistd.h>
 
 #include "pictures.h"
 #include "platform/bmp/bmp_codec.h"
@@ -52,7 +51,9 @@ class TempDir {
 
   [[nodiscard]] const std::filesystem::path& path() const { return m_path; }
   // The path as our GBK text; the folder name is ASCII.
-  [[nodiscard]] text::Text Gbk(const std::string& name) const { return text::Text((m_path / name).string()); }
+  [[nodiscard]] text::Text Gbk(const std::string& name) const {
+    return text::Text((m_path / name).string());
+  }
   [[nodiscard]] std::set<std::string> Names() const {
     std::set<std::string> names;
     for (const auto& entry : std::filesystem::directory_iterator(m_path)) {
@@ -139,7 +140,8 @@ TEST(ConvertImage, WhiteBackgroundFillsTransparentPartsOnly) {
 
   text::Bytes flat;
   ASSERT_EQ(ConvertImage(text::Bytes(png), 1, "", &flat, true), 1);
-  const std::optional<platform::BmpPixels> pixels = platform::DecodeBmp(flat.str(), imaging_test::kNoLimit);
+  const std::optional<platform::BmpPixels> pixels =
+      platform::DecodeBmp(flat.str(), imaging_test::kNoLimit);
   ASSERT_TRUE(pixels);
   ASSERT_EQ(pixels->bands, 3);
   for (const int x : {0, 9, 10, 29}) {
@@ -157,7 +159,8 @@ TEST(ConvertImage, WhiteBackgroundFillsTransparentPartsOnly) {
   // Without it the transparency is kept where the format has room for it.
   text::Bytes kept;
   ASSERT_EQ(ConvertImage(text::Bytes(png), 1, "", &kept, false), 1);
-  const std::optional<platform::BmpPixels> withAlpha = platform::DecodeBmp(kept.str(), imaging_test::kNoLimit);
+  const std::optional<platform::BmpPixels> withAlpha =
+      platform::DecodeBmp(kept.str(), imaging_test::kNoLimit);
   ASSERT_TRUE(withAlpha);
   EXPECT_EQ(withAlpha->bands, 4);
   EXPECT_EQ(withAlpha->samples, source.samples);
@@ -245,13 +248,15 @@ std::string PngDeclaring(std::uint32_t width, std::uint32_t height) {
     std::uint32_t crc = 0xFFFFFFFF;
     for (const char ch : data) {
       crc ^= static_cast<unsigned char>(ch);
-      for (int k = 0; k < 8; ++k) crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1u)));
+      for (int k = 0; k < 8; ++k) {
+        crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1u)));
+      }
     }
     return ~crc;
   };
   auto be32 = [](std::uint32_t v) {
-    return std::string{static_cast<char>(v >> 24), static_cast<char>(v >> 16), static_cast<char>(v >> 8),
-                       static_cast<char>(v)};
+    return std::string{static_cast<char>(v >> 24), static_cast<char>(v >> 16),
+                       static_cast<char>(v >> 8), static_cast<char>(v)};
   };
   auto chunk = [&](std::string_view type, const std::string& data) {
     const std::string body = std::string(type) + data;
@@ -259,7 +264,8 @@ std::string PngDeclaring(std::uint32_t width, std::uint32_t height) {
   };
   // 8-bit RGB; the data is a zlib stream of zero rows, far short of the size.
   const std::string ihdr = be32(width) + be32(height) + std::string("\x08\x02\x00\x00\x00", 5);
-  const std::string idat("\x78\x9C\xED\xC1\x01\x0D\x00\x00\x00\xC2\xA0\xF7\x4F\x6D\x0E\x37\xA0\x00\x00", 19);
+  const std::string idat(
+      "\x78\x9C\xED\xC1\x01\x0D\x00\x00\x00\xC2\xA0\xF7\x4F\x6D\x0E\x37\xA0\x00\x00", 19);
   std::string png("\x89PNG\r\n\x1A\n", 8);
   png += chunk("IHDR", ihdr) + chunk("IDAT", idat) + chunk("IEND", "");
   return png;
@@ -310,13 +316,17 @@ TEST(ConvertImage, RefusalsLeaveEverythingUntouched) {
 
 TEST(ConvertImage, CorpusPicturesConvertWithTheirSizeOrAreRefused) {
   const std::filesystem::path corpus = imaging_test::CorpusDir();
-  if (corpus.empty()) GTEST_SKIP() << "picture corpus not found at " << PELMORA_CORPUS_DIR;
+  if (corpus.empty()) {
+    GTEST_SKIP() << "picture corpus not found at " << PELMORA_CORPUS_DIR;
+  }
   // 12-bit samples are beyond the JPEG library's 8-bit build.
   const std::set<std::string> refused = {"monkey12.jpg"};
   int converted = 0;
   for (const auto& entry : std::filesystem::recursive_directory_iterator(corpus)) {
     const std::string ext = entry.path().extension().string();
-    if (ext != ".png" && ext != ".jpg" && ext != ".bmp") continue;
+    if (ext != ".png" && ext != ".jpg" && ext != ".bmp") {
+      continue;
+    }
     const std::string name = entry.path().filename().string();
     SCOPED_TRACE(name);
     const std::string bytes = ReadFile(entry.path());
@@ -359,7 +369,9 @@ TEST(ConvertImage, ManyThreadsAtOnceGiveTheSameBytesAsOne) {
           const std::size_t i = static_cast<std::size_t>(t + round) % inputs.size();
           text::Bytes out;
           ConvertImage(text::Bytes(inputs[i]), 2, "", &out, false);
-          if (out.str() != expected[i]) ++mismatches;
+          if (out.str() != expected[i]) {
+            ++mismatches;
+          }
         }
       });
     }

@@ -1,11 +1,10 @@
-#include "platform/image.h"
-
 #include <gtest/gtest.h>
 
 #include <string>
 
 #include "imaging/convert_image.h"
 #include "pictures.h"
+#include "platform/image.h"
 
 namespace pelmora::platform {
 namespace {
@@ -17,15 +16,21 @@ using imaging_test::kNoLimit;
 // An animated GIF of `frames` frames of 20 x 10, each a different colour.
 std::string AnimatedGif(int frames) {
   BmpPixels strip = Gradient(20, 10 * frames, 3);
-  if (vips_init("imaging_tests") != 0) return {};
-  VipsImage* image = vips_image_new_from_memory_copy(strip.samples.data(), strip.samples.size(), strip.width,
-                                                     strip.height, 3, VIPS_FORMAT_UCHAR);
-  if (image == nullptr) return {};
+  if (vips_init("imaging_tests") != 0) {
+    return {};
+  }
+  VipsImage* image = vips_image_new_from_memory_copy(
+      strip.samples.data(), strip.samples.size(), strip.width, strip.height, 3, VIPS_FORMAT_UCHAR);
+  if (image == nullptr) {
+    return {};
+  }
   vips_image_set_int(image, "page-height", 10);
   void* buffer = nullptr;
   std::size_t size = 0;
   std::string gif;
-  if (vips_gifsave_buffer(image, &buffer, &size, nullptr) == 0) gif.assign(static_cast<const char*>(buffer), size);
+  if (vips_gifsave_buffer(image, &buffer, &size, nullptr) == 0) {
+    gif.assign(static_cast<const char*>(buffer), size);
+  }
   g_free(buffer);
   g_object_unref(image);
   return gif;
@@ -37,7 +42,9 @@ TEST(ImageCodec, OnlyKnownFormatsAreRead) {
     std::string bytes;
   };
   const Case cases[] = {
-      {"svg", "<?xml version=\"1.0\"?><svg xmlns=\"http://www.w3.org/2000/svg\" width=\"9\" height=\"9\"/>"},
+      {"svg",
+       "<?xml version=\"1.0\"?><svg xmlns=\"http://www.w3.org/2000/svg\" width=\"9\" "
+       "height=\"9\"/>"},
       {"pdf", "%PDF-1.4\n1 0 obj<</Type/Catalog>>endobj\ntrailer<</Root 1 0 R>>\n%%EOF"},
       {"ppm", "P6\n2 2\n255\n" + std::string(12, '\x40')},
       {"vips format", std::string("\x08\xF2\xA6\xB6", 4) + std::string(64, '\0')},
@@ -49,13 +56,33 @@ TEST(ImageCodec, OnlyKnownFormatsAreRead) {
   }
 }
 
+// Loaders outside the chosen few stay blocked even when called by name, so
+// that no path through the library reaches them with a server's bytes.
+TEST(ImageCodec, OtherLoadersAreBlocked) {
+  const std::string bmp = EncodeBmp(Gradient(4, 4, 3));
+  ASSERT_TRUE(DecodeImage(bmp, kNoLimit));  // starts the library
+  const std::string svg =
+      "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"4\" height=\"4\"><rect width=\"4\" "
+      "height=\"4\"/></svg>";
+  VipsImage* out = nullptr;
+  EXPECT_NE(vips_magickload_buffer(const_cast<char*>(bmp.data()), bmp.size(), &out, nullptr), 0);
+  EXPECT_NE(vips_svgload_buffer(const_cast<char*>(svg.data()), svg.size(), &out, nullptr), 0);
+  VipsImage* generic = vips_image_new_from_buffer(bmp.data(), bmp.size(), "", nullptr);
+  EXPECT_EQ(generic, nullptr);
+  if (generic != nullptr) {
+    g_object_unref(generic);
+  }
+  vips_error_clear();
+}
+
 TEST(ImageCodec, AnimatedGifGivesItsFirstFrame) {
   const std::string gif = AnimatedGif(3);
   ASSERT_FALSE(gif.empty());
   ImagePtr image = DecodeImage(gif, kNoLimit);
   ASSERT_TRUE(image);
   EXPECT_EQ(ImageDimensions(*image), (ImageSize{20, 10}));
-  EXPECT_EQ(imaging_test::DecodedSize(EncodeImage(*image, ImageFormat::kJpeg)), (ImageSize{20, 10}));
+  EXPECT_EQ(imaging_test::DecodedSize(EncodeImage(*image, ImageFormat::kJpeg)),
+            (ImageSize{20, 10}));
 }
 
 TEST(ImageCodec, ProbeJpegReadsTheHeaderOnly) {
@@ -74,7 +101,8 @@ TEST(ImageCodec, FlattenKeepsTheSourceUsable) {
   ASSERT_TRUE(flat);
   // The flattened image reads from the source's bytes after the source is gone.
   source.reset();
-  const std::optional<BmpPixels> pixels = DecodeBmp(EncodeImage(*flat, ImageFormat::kBmp), kNoLimit);
+  const std::optional<BmpPixels> pixels =
+      DecodeBmp(EncodeImage(*flat, ImageFormat::kBmp), kNoLimit);
   ASSERT_TRUE(pixels);
   EXPECT_EQ(pixels->bands, 3);
   EXPECT_EQ(pixels->samples.substr(0, 3), std::string(3, '\0'));  // transparent corner over black
@@ -104,7 +132,8 @@ TEST(ImageCodec, NothingOutlivesACall) {
       for (const std::string* picture : {&png, &jpeg, &bmp}) {
         text::Bytes out;
         imaging::ConvertImage(text::Bytes(*picture), format, "", &out, white);
-        imaging::ConvertImage(text::Bytes(picture->substr(0, picture->size() * 2 / 3)), format, "", &out, white);
+        imaging::ConvertImage(text::Bytes(picture->substr(0, picture->size() * 2 / 3)), format, "",
+                              &out, white);
       }
     }
   }

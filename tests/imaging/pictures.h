@@ -24,7 +24,9 @@ inline platform::BmpPixels Gradient(int width, int height, int bands) {
       p.samples.push_back(static_cast<char>(x * 255 / std::max(1, width - 1)));
       p.samples.push_back(static_cast<char>(y * 255 / std::max(1, height - 1)));
       p.samples.push_back(static_cast<char>((x + y) % 256));
-      if (bands == 4) p.samples.push_back(static_cast<char>(x < width / 3 ? 0 : 255));
+      if (bands == 4) {
+        p.samples.push_back(static_cast<char>(x < width / 3 ? 0 : 255));
+      }
     }
   }
   return p;
@@ -38,11 +40,15 @@ inline std::string Encoded(const platform::BmpPixels& pixels, platform::ImageFor
 
 // `pixels` as a lossless WebP, which the platform codec reads but never writes.
 inline std::string WebpOf(const platform::BmpPixels& pixels) {
-  if (vips_init("imaging_tests") != 0) return {};
-  VipsImage* image = vips_image_new_from_memory_copy(pixels.samples.data(), pixels.samples.size(),
-                                                     pixels.width, pixels.height, pixels.bands,
-                                                     VIPS_FORMAT_UCHAR);
-  if (image == nullptr) return {};
+  if (vips_init("imaging_tests") != 0) {
+    return {};
+  }
+  VipsImage* image =
+      vips_image_new_from_memory_copy(pixels.samples.data(), pixels.samples.size(), pixels.width,
+                                      pixels.height, pixels.bands, VIPS_FORMAT_UCHAR);
+  if (image == nullptr) {
+    return {};
+  }
   void* buffer = nullptr;
   std::size_t size = 0;
   std::string result;
@@ -64,9 +70,13 @@ inline std::filesystem::path CorpusDir() {
 // The size a picture decodes to, or {0, 0} when it does not decode.
 inline platform::ImageSize DecodedSize(const std::string& bytes) {
   platform::ImagePtr image = platform::DecodeImage(bytes, kNoLimit);
-  if (!image) return {};
+  if (!image) {
+    return {};
+  }
   // Encoding forces every pixel to be decoded, which the header alone does not.
-  if (platform::EncodeImage(*image, platform::ImageFormat::kBmp).empty()) return {};
+  if (platform::EncodeImage(*image, platform::ImageFormat::kBmp).empty()) {
+    return {};
+  }
   return platform::ImageDimensions(*image);
 }
 
