@@ -275,18 +275,35 @@ std::optional<BmpPixels> DecodeBmp(std::string_view bytes, std::int64_t maxPixel
   }
   const std::array<Channel, 4> channels{Channel(masks[0]), Channel(masks[1]), Channel(masks[2]),
                                         Channel(masks[3])};
-  const bool alphaMask = h.bitCount >= 16 && masks[3] != 0;
 
-  // Decoded as RGBA; the alpha band is dropped below when it carries nothing.
-  std::string rgba(width * height * 4, '\0');
+  // 16 and 32 bits per pixel: the pixel value of column x in a stored row.
+  auto packed = [&](std::size_t stored, std::size_t x) -> std::uint32_t {
+    const std::size_t at = stored * stride + x * static_cast<std::size_t>(h.bitCount / 8);
+    return h.bitCount == 16 ? ReadU16(data, at) : ReadU32(data, at);
+  };
+  // An alpha band that is zero throughout comes from writers that leave the
+  // fourth byte unused; showing the picture as invisible would be wrong.
   bool anyAlpha = false;
+  if (h.bitCount >= 16 && masks[3] != 0) {
+    for (std::size_t row = 0; row < height && !anyAlpha; ++row) {
+      for (std::size_t x = 0; x < width && !anyAlpha; ++x) {
+        anyAlpha = channels[3].Scale(packed(row, x)) != 0;
+      }
+    }
+  }
+
+  BmpPixels result;
+  result.width = static_cast<int>(width);
+  result.height = static_cast<int>(height);
+  result.bands = anyAlpha ? 4 : 3;
+  const auto bands = static_cast<std::size_t>(result.bands);
+  result.samples.assign(width * height * bands, '\0');
   for (std::size_t row = 0; row < height; ++row) {
     const std::size_t stored = h.topDown ? row : height - 1 - row;
-    auto* out = reinterpret_cast<unsigned char*>(rgba.data() + row * width * 4);
+    auto* out = reinterpret_cast<unsigned char*>(result.samples.data() + row * width * bands);
     const auto* in =
         reinterpret_cast<const unsigned char*>(data.data() + (rle ? 0 : stored * stride));
-    for (std::size_t x = 0; x < width; ++x, out += 4) {
-      out[3] = 255;
+    for (std::size_t x = 0; x < width; ++x, out += bands) {
       if (h.bitCount <= 8) {
         unsigned index = 0;
         if (rle) {
@@ -300,44 +317,21 @@ std::optional<BmpPixels> DecodeBmp(std::string_view bytes, std::int64_t maxPixel
           out[0] = palette[index][0];
           out[1] = palette[index][1];
           out[2] = palette[index][2];
-        } else {
-          out[0] = out[1] = out[2] = 0;
-        }
+        }  // else black, as assigned
       } else if (h.bitCount == 24) {
         out[0] = in[x * 3 + 2];
         out[1] = in[x * 3 + 1];
         out[2] = in[x * 3];
       } else {
-        const std::uint32_t pixel =
-            h.bitCount == 16 ? std::uint32_t{in[x * 2]} | std::uint32_t{in[x * 2 + 1]} << 8
-                             : ReadU32(data, stored * stride + x * 4);
-        for (int c = 0; c < 3; ++c) {
+        const std::uint32_t pixel = packed(stored, x);
+        for (std::size_t c = 0; c < 3; ++c) {
           out[c] = channels[c].Scale(pixel);
         }
-        if (alphaMask) {
+        if (anyAlpha) {
           out[3] = channels[3].Scale(pixel);
-          anyAlpha = anyAlpha || out[3] != 0;
         }
       }
     }
-  }
-
-  BmpPixels result;
-  result.width = static_cast<int>(width);
-  result.height = static_cast<int>(height);
-  // An alpha band that is zero throughout comes from writers that leave the
-  // fourth byte unused; showing the picture as invisible would be wrong.
-  if (alphaMask && anyAlpha) {
-    result.bands = 4;
-    result.samples = std::move(rgba);
-    return result;
-  }
-  result.bands = 3;
-  result.samples.resize(width * height * 3);
-  for (std::size_t i = 0; i < width * height; ++i) {
-    result.samples[i * 3] = rgba[i * 4];
-    result.samples[i * 3 + 1] = rgba[i * 4 + 1];
-    result.samples[i * 3 + 2] = rgba[i * 4 + 2];
   }
   return result;
 }

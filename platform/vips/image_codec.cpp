@@ -16,8 +16,9 @@ namespace pelmora::platform {
 
 struct Image {
   VipsImage* vips = nullptr;  // one reference, owned
-  // The encoded bytes a lazily decoding loader still reads from; shared by
-  // every image built on top of this one.
+  // The bytes the image still reads from (the encoded file for a lazily
+  // decoding loader, the samples of a picture decoded here); shared by every
+  // image built on top of this one.
   std::shared_ptr<const std::string> source;
 };
 
@@ -194,9 +195,10 @@ ImagePtr DecodeBmpImage(std::string_view bytes, std::int64_t maxPixels) {
   if (!pixels) {
     return nullptr;
   }
-  VipsPtr memory(vips_image_new_from_memory_copy(pixels->samples.data(), pixels->samples.size(),
-                                                 pixels->width, pixels->height, pixels->bands,
-                                                 VIPS_FORMAT_UCHAR));
+  // The image reads the samples in place; the Image keeps them alive.
+  auto samples = std::make_shared<const std::string>(std::move(pixels->samples));
+  VipsPtr memory(vips_image_new_from_memory(samples->data(), samples->size(), pixels->width,
+                                            pixels->height, pixels->bands, VIPS_FORMAT_UCHAR));
   if (!memory) {
     vips_error_clear();
     return nullptr;
@@ -204,7 +206,7 @@ ImagePtr DecodeBmpImage(std::string_view bytes, std::int64_t maxPixels) {
   VipsImage* out = nullptr;
   VipsPtr tagged = Checked(
       vips_copy(memory.get(), &out, "interpretation", VIPS_INTERPRETATION_sRGB, nullptr), out);
-  return Wrap(std::move(tagged), nullptr);
+  return Wrap(std::move(tagged), std::move(samples));
 }
 
 // The picture as 8-bit sRGB, with its alpha band when it has one.

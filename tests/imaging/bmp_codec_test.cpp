@@ -68,6 +68,10 @@ TEST(BmpCodec, ReadsEveryLayout) {
       {"16 bits, 5-6-5 masks",
        Bmp(1, 1, 16, 3, Le32(0xF800) + Le32(0x07E0) + Le32(0x001F), Le16(0x07E0) + Le16(0)), 1, 1,
        kGreen},
+      {"32 bits, alpha mask over an alpha of zero throughout",
+       Bmp(1, 1, 32, 6, Le32(0xFF0000) + Le32(0xFF00) + Le32(0xFF) + Le32(0xFF000000),
+           std::string("\x10\x20\x30\x00", 4)),
+       1, 1, "\x30\x20\x10"},
       {"32 bits, unused fourth byte", Bmp(1, 1, 32, 0, "", std::string("\x10\x20\x30\x00", 4)), 1,
        1, "\x30\x20\x10"},
   };
