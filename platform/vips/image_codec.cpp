@@ -3,10 +3,11 @@
 
 #include <vips/vips.h>
 
-#include <cstring>
-#include <initializer_list>
+#include <cstdint>
 #include <memory>
-#include <mutex>
+#include <optional>
+#include <string>
+#include <string_view>
 #include <utility>
 
 #include "platform/bmp/bmp_codec.h"

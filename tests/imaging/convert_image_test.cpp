@@ -304,9 +304,13 @@ TEST(ConvertImage, RefusalsLeaveEverythingUntouched) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.label);
     TempDir dir;
-    text::Bytes encoded("sentinel");
-    EXPECT_EQ(ConvertImage(text::Bytes(c.picture), c.format, dir.Gbk("out"), &encoded, false), 0);
-    EXPECT_EQ(encoded.str(), "sentinel");
+    // Repeated: a decode error lost between the codec's threads shows up
+    // only now and then.
+    for (int round = 0; round < 30; ++round) {
+      text::Bytes encoded("sentinel");
+      EXPECT_EQ(ConvertImage(text::Bytes(c.picture), c.format, dir.Gbk("out"), &encoded, false), 0);
+      EXPECT_EQ(encoded.str(), "sentinel");
+    }
     EXPECT_TRUE(dir.Names().empty());
   }
   // Just under the limit the same small file is accepted from its header.
@@ -346,7 +350,9 @@ TEST(ConvertImage, CorpusPicturesConvertWithTheirSizeOrAreRefused) {
 }
 
 TEST(ConvertImage, ManyThreadsAtOnceGiveTheSameBytesAsOne) {
+  const std::string tall = Encoded(Gradient(300, 400, 3), ImageFormat::kPng);
   const std::vector<std::string> inputs = {
+      tall.substr(0, tall.size() / 2),  // cut short: must fail every time
       Encoded(Gradient(120, 80, 3), ImageFormat::kPng),
       Encoded(Gradient(90, 60, 4), ImageFormat::kPng),
       Encoded(Gradient(70, 50, 3), ImageFormat::kGif),
@@ -360,6 +366,7 @@ TEST(ConvertImage, ManyThreadsAtOnceGiveTheSameBytesAsOne) {
     ConvertImage(text::Bytes(input), 2, "", &out, false);
     expected.push_back(out.str());
   }
+  ASSERT_TRUE(expected[0].empty());
   std::atomic<int> mismatches{0};
   {
     std::vector<std::jthread> threads;
