@@ -1,0 +1,17 @@
+// The window program: start-up, the main window, and the message loop.
+
+#include <cstdlib>
+
+#include "app/program.h"
+#include "platform/http.h"
+#include "platform/qt/qt_window.h"
+
+int main(int argc, char** argv) {
+  pelmora::platform::InitHttp();
+  pelmora::app::InitGlobals();
+  std::atexit(&pelmora::app::ExitCleanup);
+  // Shows the window and runs the application's OnWindowCreated before any
+  // click can reach a handler.
+  const auto window = pelmora::platform::CreateQtWindow(argc, argv, pelmora::app::MainWindowHandlers());
+  return window->Run();
+}
