@@ -1,7 +1,6 @@
 #include "imaging/convert_image.h"
 
 #include <algorithm>
-#include <filesystem>
 #include <optional>
 #include <semaphore>
 #include <string>
@@ -117,22 +116,6 @@ std::string Encode(std::string_view picture, platform::ImageFormat encoder, bool
   return platform::EncodeImage(*image, encoder);
 }
 
-// The GBK path as a native file-system path.
-std::filesystem::path NativePath(const text::Text& path) {
-  const text::Bytes utf16 = text::MultiByteToUtf16(path, text::kCodePageGbk);
-  std::u16string units;
-  const std::string_view bytes = utf16.view();
-  for (std::size_t i = 0; i + 1 < bytes.size(); i += 2) {
-    const auto unit = static_cast<char16_t>(static_cast<unsigned char>(bytes[i]) |
-                                            static_cast<unsigned char>(bytes[i + 1]) << 8);
-    if (unit == 0) {
-      break;
-    }
-    units.push_back(unit);
-  }
-  return std::filesystem::path(units);
-}
-
 text::Text FileName(const text::Text& path, const text::Text& extension) {
   const text::Text ending = text::TextRight(path, text::TextLength(extension));
   if (text::CompareText(text::ToLower(ending), text::ToLower(extension)) == 0) {
@@ -193,7 +176,7 @@ int ConvertImage(const text::Bytes& picture, int format, const text::Text& path,
 
   if (!text::TrimBoth(path).empty()) {
     // Written without checking: a missing folder loses this one picture only.
-    (void)text::WriteFileBytes(NativePath(FileName(path, row->extension)), result);
+    (void)text::WriteFileBytes(text::PathFromText(FileName(path, row->extension)), result);
   }
   if (encoded != nullptr) {
     *encoded = std::move(result);
