@@ -12,6 +12,7 @@ int main(int argc, char** argv) {
   std::atexit(&pelmora::app::ExitCleanup);
   // Shows the window and runs the application's OnWindowCreated before any
   // click can reach a handler.
-  const auto window = pelmora::platform::CreateQtWindow(argc, argv, pelmora::app::MainWindowHandlers());
+  const auto window =
+      pelmora::platform::CreateQtWindow(argc, argv, pelmora::app::MainWindowHandlers());
   return window->Run();
 }

@@ -89,7 +89,8 @@ struct ColumnLayout {
   const char* title;  // UTF-8
   int width;
 };
-constexpr std::array<ColumnLayout, kColumnCount> kColumns = {{{"数量", 50}, {"链接", 280}, {"下载", 100}}};
+constexpr std::array<ColumnLayout, kColumnCount> kColumns = {
+    {{"数量", 50}, {"链接", 280}, {"下载", 100}}};
 
 constexpr std::size_t kControlCount = 8;
 
@@ -207,7 +208,8 @@ class QtWindow final : public Window {
   bool m_running = false;
 };
 
-QtWindow::QtWindow(int& argc, char** argv, WindowHandlers handlers) : m_handlers(std::move(handlers)) {
+QtWindow::QtWindow(int& argc, char** argv, WindowHandlers handlers)
+    : m_handlers(std::move(handlers)) {
   if (QCoreApplication::instance() == nullptr) {
     m_ownedApp = std::make_unique<QApplication>(argc, argv);
     QApplication::setApplicationName(QStringLiteral("pelmora"));
@@ -229,12 +231,15 @@ void QtWindow::Start() {
   InstallEventSink(this);
 
   QScreen* screen = QGuiApplication::primaryScreen();
-  const QRect area = screen != nullptr ? screen->availableGeometry() : QRect(0, 0, kClientWidth, kClientHeight);
-  m_form->move(area.x() + (area.width() - kClientWidth) / 2, area.y() + (area.height() - kClientHeight) / 2);
+  const QRect area =
+      screen != nullptr ? screen->availableGeometry() : QRect(0, 0, kClientWidth, kClientHeight);
+  m_form->move(area.x() + (area.width() - kClientWidth) / 2,
+               area.y() + (area.height() - kClientHeight) / 2);
   m_form->show();
   // Centre the frame once the window system has given it one.
   const QSize frame = m_form->frameGeometry().size();
-  m_form->move(area.x() + (area.width() - frame.width()) / 2, area.y() + (area.height() - frame.height()) / 2);
+  m_form->move(area.x() + (area.width() - frame.width()) / 2,
+               area.y() + (area.height() - frame.height()) / 2);
 
   if (m_handlers.onCreated) {
     m_handlers.onCreated(*this);
@@ -244,8 +249,9 @@ void QtWindow::Start() {
 void QtWindow::CreateControls() {
   MainForm* form = m_form.get();
   form->setWindowTitle(QStringLiteral("Vornak--Pelmora"));
-  form->setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
-                       Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
+  form->setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                       Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+                       Qt::WindowCloseButtonHint);
   form->setFixedSize(kClientWidth, kClientHeight);
   form->setWindowIcon(QIcon(QStringLiteral(":/pelmora/pelmora.png")));
   if (m_ownedApp) {
@@ -365,8 +371,8 @@ R QtWindow::Call(Work&& work, R fallback) {
   // Not a blocking queued connection: the window thread may be waiting for
   // this very thread while it closes, and then the caller must be let go.
   struct State {
-    bool done = false;          // guarded by CallGate::mutex
-    std::optional<R> result;    // guarded by CallGate::mutex
+    bool done = false;        // guarded by CallGate::mutex
+    std::optional<R> result;  // guarded by CallGate::mutex
   };
   auto state = std::make_shared<State>();
   {

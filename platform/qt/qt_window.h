@@ -25,6 +25,7 @@ namespace pelmora::platform {
 // the window thread, then ends Run(). A handler running then may therefore
 // wait for workers without deadlock. Destroying the window removes it as the
 // event sink.
-[[nodiscard]] std::unique_ptr<Window> CreateQtWindow(int& argc, char** argv, WindowHandlers handlers);
+[[nodiscard]] std::unique_ptr<Window> CreateQtWindow(int& argc, char** argv,
+                                                     WindowHandlers handlers);
 
 }  // namespace pelmora::platform

@@ -1,5 +1,7 @@
 // The main window on the real Qt widgets (offscreen platform).
 
+#include "platform/window.h"
+
 #include <QAbstractItemModel>
 #include <QApplication>
 #include <QGuiApplication>
@@ -24,7 +26,6 @@
 #include "platform/codepage.h"
 #include "platform/events.h"
 #include "platform/qt/qt_window.h"
-#include "platform/window.h"
 
 using pelmora::platform::Control;
 using pelmora::platform::Window;
@@ -197,7 +198,8 @@ void WindowTest::listColumns() {
   auto* list = Find<QTreeWidget>("超级列表框1");
   QVERIFY(list != nullptr);
   QCOMPARE(list->columnCount(), 3);
-  const QStringList titles = {QStringLiteral("数量"), QStringLiteral("链接"), QStringLiteral("下载")};
+  const QStringList titles = {QStringLiteral("数量"), QStringLiteral("链接"),
+                              QStringLiteral("下载")};
   const int widths[] = {50, 280, 100};
   for (int column = 0; column < 3; ++column) {
     QCOMPARE(list->headerItem()->text(column), titles[column]);
@@ -256,17 +258,20 @@ void WindowTest::controlTextRoundTrip_data() {
   QTest::newRow("cookie box, CRLF lines and Chinese")
       << static_cast<int>(Control::kCookieBox) << QByteArray::fromStdString(chinese)
       << QStringLiteral("博文 CK=值;\n第二行\n");
-  QTest::newRow("cookie box, LF and lone CR") << static_cast<int>(Control::kCookieBox)
-                                              << QByteArray("a=1\nb=2\rc") << QStringLiteral("a=1\nb=2\nc");
+  QTest::newRow("cookie box, LF and lone CR")
+      << static_cast<int>(Control::kCookieBox) << QByteArray("a=1\nb=2\rc")
+      << QStringLiteral("a=1\nb=2\nc");
   // A lead byte without its trail byte cannot be shown, but comes back as set.
   QTest::newRow("page box, bytes that do not convert")
       << static_cast<int>(Control::kPageBox) << QByteArray("x\x81 y\xff") << QString();
   QTest::newRow("address box, longer than a line edit's usual cap")
-      << static_cast<int>(Control::kAddressBox) << QByteArray(40000, 'u') << QString(40000, QLatin1Char('u'));
-  QTest::newRow("folder box, Chinese") << static_cast<int>(Control::kFolderBox)
-                                       << QByteArray::fromStdString(Gbk(u"/home/u/图片下载"))
-                                       << QStringLiteral("/home/u/图片下载");
-  QTest::newRow("scratch box, empty") << static_cast<int>(Control::kScratchBox) << QByteArray() << QString();
+      << static_cast<int>(Control::kAddressBox) << QByteArray(40000, 'u')
+      << QString(40000, QLatin1Char('u'));
+  QTest::newRow("folder box, Chinese")
+      << static_cast<int>(Control::kFolderBox)
+      << QByteArray::fromStdString(Gbk(u"/home/u/图片下载")) << QStringLiteral("/home/u/图片下载");
+  QTest::newRow("scratch box, empty")
+      << static_cast<int>(Control::kScratchBox) << QByteArray() << QString();
 }
 
 void WindowTest::controlTextRoundTrip() {
@@ -448,8 +453,9 @@ void WindowTest::workerCallsRunOnTheWindowThread() {
   auto* list = Find<QTreeWidget>("超级列表框1");
   std::vector<QThread*> insertThreads;
   QObject receiver;
-  QObject::connect(list->model(), &QAbstractItemModel::rowsInserted, &receiver,
-                   [&] { insertThreads.push_back(QThread::currentThread()); }, Qt::DirectConnection);
+  QObject::connect(
+      list->model(), &QAbstractItemModel::rowsInserted, &receiver,
+      [&] { insertThreads.push_back(QThread::currentThread()); }, Qt::DirectConnection);
 
   constexpr int kWorkers = 4;
   constexpr int kRowsEach = 25;
@@ -500,8 +506,9 @@ void WindowTest::closingReleasesWaitingWorkers() {
     }
     lastIndex = index;
     // Every other call now gives its "nothing there" value at once.
-    releasedEmpty = window->GetControlText(Control::kAddressBox).empty() && window->RowCount() == 0 &&
-                    !window->SetCellTextByKey(1, 2, "x") && window->RowKey(0) == 0;
+    releasedEmpty = window->GetControlText(Control::kAddressBox).empty() &&
+                    window->RowCount() == 0 && !window->SetCellTextByKey(1, 2, "x") &&
+                    window->RowKey(0) == 0;
   });
   QTRY_VERIFY(started.load());
   QTRY_VERIFY(window->RowCount() > 3);
