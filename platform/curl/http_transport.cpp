@@ -166,6 +166,10 @@ struct Hop {
   bool headersDone = false;
   std::string body;
   bool overCap = false;
+  // A HEAD sent with a body: libcurl would wait for an answer body, so the
+  // exchange ends with the header section.
+  bool endAfterHeaders = false;
+  bool endedAfterHeaders = false;
   Clock::time_point lastActivity;
   curl_off_t seenDown = 0;
   curl_off_t seenUp = 0;
@@ -185,11 +189,18 @@ size_t OnHeader(char* data, size_t size, size_t count, void* user) {
   } else if (hop->headersDone) {
     return n;  // trailer lines after the body
   }
-  if (line.empty()) hop->headersDone = true;
+  const bool sectionEnds = line.empty();
+  if (sectionEnds) hop->headersDone = true;
   const std::size_t room = kMaxRawHeaderBytes + 1 - std::min(hop->rawHeaders.size(), kMaxRawHeaderBytes + 1);
   std::string piece(line);
   piece += "\r\n";
   hop->rawHeaders.append(piece, 0, std::min(room, piece.size()));
+  if (sectionEnds && hop->endAfterHeaders && hop->rawHeaders.compare(0, 10, "HTTP/1.1 1") != 0 &&
+      hop->rawHeaders.compare(0, 10, "HTTP/1.0 1") != 0) {
+    // A HEAD answer has no body, whatever its Content-Length says.
+    hop->endedAfterHeaders = true;
+    return 0;
+  }
   return n;
 }
 
@@ -330,7 +341,8 @@ bool SetCommonOptions(CURL* easy, const HttpLimits& limits, Hop* hop) {
   return ok;
 }
 
-bool SetMethod(CURL* easy, const std::string& method, const std::optional<std::string_view>& body) {
+bool SetMethod(CURL* easy, const std::string& method, const std::optional<std::string_view>& body,
+               Hop* hop) {
   bool ok = true;
   const auto set = [&](CURLoption option, auto value) {
     ok = ok && curl_easy_setopt(easy, option, value) == CURLE_OK;
@@ -338,7 +350,8 @@ bool SetMethod(CURL* easy, const std::string& method, const std::optional<std::s
   const bool head = method == "HEAD";
   // NOBODY first: it resets the method, and the body options set it again while
   // keeping the answer body unread.
-  set(CURLOPT_NOBODY, head ? 1L : 0L);
+  set(CURLOPT_NOBODY, head && !body ? 1L : 0L);
+  hop->endAfterHeaders = head && body.has_value();
   if (body) {
     set(CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(body->size()));
     set(CURLOPT_POSTFIELDS, body->data());
@@ -400,6 +413,9 @@ HttpResponse PerformHttp(const HttpRequest& request) {
   const int port = request.port != 0 ? request.port : (secure ? 443 : 80);
   const std::string origin =
       std::string(secure ? "https://" : "http://") + std::string(request.host) + ":" + std::to_string(port);
+  // The absolute form names the port only when it is not the default one.
+  const std::string absolute = std::string("http://") + std::string(request.host) +
+                               (port == 80 ? std::string() : ":" + std::to_string(port));
   std::string url = origin + "/";
   std::string target = EncodeTarget(request.path);
   std::string method(request.method);
@@ -419,9 +435,9 @@ HttpResponse PerformHttp(const HttpRequest& request) {
               curl_easy_setopt(easy.get(), CURLOPT_HTTPHEADER, headers.get()) == CURLE_OK &&
               curl_easy_setopt(easy.get(), CURLOPT_URL, url.c_str()) == CURLE_OK &&
               curl_easy_setopt(easy.get(), CURLOPT_PROXY, proxy.c_str()) == CURLE_OK &&
-              SetMethod(easy.get(), method, body);
+              SetMethod(easy.get(), method, body, &hop);
     // Through a proxy a plain request names its target in absolute form.
-    const std::string fullTarget = (!target.empty() && !proxy.empty() && !secure) ? origin + target : target;
+    const std::string fullTarget = (!target.empty() && !proxy.empty() && !secure) ? absolute + target : target;
     ok = ok && curl_easy_setopt(easy.get(), CURLOPT_REQUEST_TARGET,
                                 fullTarget.empty() ? nullptr : fullTarget.c_str()) == CURLE_OK;
     if (!ok) return response;
@@ -430,8 +446,10 @@ HttpResponse PerformHttp(const HttpRequest& request) {
     hop.headersDone = false;
     hop.body.clear();
     hop.overCap = false;
+    hop.endedAfterHeaders = false;
     hop.seenDown = hop.seenUp = 0;
-    const HopResult result = RunHop(multi.get(), easy.get(), &hop, limits);
+    HopResult result = RunHop(multi.get(), easy.get(), &hop, limits);
+    if (hop.endedAfterHeaders) result.code = CURLE_OK;
     if (result.end != HopEnd::kDone) return response;  // cancelled or broken
 
     long status = 0;
