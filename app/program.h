@@ -3,6 +3,7 @@
 // pelmora-cli. (Skeleton written by the lead; the application work fills in.)
 #pragma once
 
+#include "app/settings.h"
 #include "platform/window.h"
 
 namespace pelmora::app {
@@ -11,6 +12,9 @@ namespace pelmora::app {
 [[nodiscard]] platform::WindowHandlers MainWindowHandlers();
 
 void InitGlobals();
+// The same, with the program's file locations and observers; the window
+// program uses the defaults, pelmora-cli and the tests their own.
+void InitGlobals(AppSettings settings);
 void ExitCleanup();
 void OnWindowCreated(platform::Window& window);
 void OnSaveCookieClicked(platform::Window& window);
