@@ -24,7 +24,8 @@ Text MergeCookies(Text* sent, Text* received) {
 
   Text joined;
   for (const Text& pair : merged) {
-    if (text::TextRight(pair, 8) != Text("=deleted")) joined += text::ConcatText(pair, kPairSeparator);
+    if (text::TextRight(pair, 8) != Text("=deleted"))
+      joined += text::ConcatText(pair, kPairSeparator);
   }
   joined = text::TextLeft(joined, text::TextLength(joined) - 2);
   *sent = JoinDistinct(joined, kPairSeparator, true);

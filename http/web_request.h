@@ -13,8 +13,8 @@ inline constexpr char kDefaultUserAgent[] = "Mozilla/4.0 (compatible; MSIE 9.0; 
 
 // How an exchange ended.
 struct RequestOutcome {
-  int status = 0;          // final HTTP status; 0 when no answer arrived
-  bool complete = false;   // the whole body arrived (not cut short, not failed)
+  int status = 0;         // final HTTP status; 0 when no answer arrived
+  bool complete = false;  // the whole body arrived (not cut short, not failed)
 };
 
 // Every field is optional. Pointer fields are in/out or out parameters owned by

@@ -29,9 +29,9 @@ struct HttpLimits {
 
 struct HttpRequest {
   std::string_view method{};  // "GET", "POST", "HEAD", ... sent as it is
-  bool secure = false;      // TLS, with the certificate verified
+  bool secure = false;        // TLS, with the certificate verified
   std::string_view host{};    // name or IPv4 address; nothing else
-  int port = 0;             // 1 to 65535; 0 means the scheme's default port
+  int port = 0;               // 1 to 65535; 0 means the scheme's default port
   // The request-target as raw bytes. Bytes 0x80 and above, spaces and control
   // bytes are sent percent-encoded; everything else byte for byte.
   std::string_view path{};

@@ -35,8 +35,7 @@ std::array<std::mutex, CURL_LOCK_DATA_LAST> g_shareLocks;
 std::mutex g_limitsLock;
 HttpLimits g_limits;  // guarded by g_limitsLock
 
-void LockShare(CURL* /*handle*/, curl_lock_data data, curl_lock_access /*access*/,
-               void* /*user*/) {
+void LockShare(CURL* /*handle*/, curl_lock_data data, curl_lock_access /*access*/, void* /*user*/) {
   g_shareLocks[static_cast<std::size_t>(data)].lock();
 }
 
@@ -47,9 +46,9 @@ void UnlockShare(CURL* /*handle*/, curl_lock_data data, void* /*user*/) {
 char AsciiLower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
 
 bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
-  return a.size() == b.size() &&
-         std::equal(a.begin(), a.end(), b.begin(),
-                    [](char x, char y) { return AsciiLower(x) == AsciiLower(y); });
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+           return AsciiLower(x) == AsciiLower(y);
+         });
 }
 
 bool StartsWithIgnoringCase(std::string_view text, std::string_view prefix) {
@@ -150,7 +149,8 @@ bool BuildHeaderList(std::string_view block, std::string_view userAgent, bool ke
     if (!keepCookie && EqualsIgnoringCase(name, "Cookie")) continue;
     std::string entry(line);
     // "Name:" alone would make libcurl drop the line; "Name;" sends "Name:".
-    if (TrimSpaces(line.substr(colon + 1)).empty()) entry = std::string(line.substr(0, colon)) + ";";
+    if (TrimSpaces(line.substr(colon + 1)).empty())
+      entry = std::string(line.substr(0, colon)) + ";";
     if (!Append(list, entry)) return false;
   }
   for (const char* blank : {"Accept:", "Expect:", "Content-Type:", "Proxy-Connection:"}) {
@@ -161,6 +161,7 @@ bool BuildHeaderList(std::string_view block, std::string_view userAgent, bool ke
 
 // What the callbacks of one hop collect.
 struct Hop {
+  CURL* easy = nullptr;
   std::size_t maxBody = 0;
   std::string rawHeaders;
   bool headersDone = false;
@@ -191,7 +192,8 @@ size_t OnHeader(char* data, size_t size, size_t count, void* user) {
   }
   const bool sectionEnds = line.empty();
   if (sectionEnds) hop->headersDone = true;
-  const std::size_t room = kMaxRawHeaderBytes + 1 - std::min(hop->rawHeaders.size(), kMaxRawHeaderBytes + 1);
+  const std::size_t room =
+      kMaxRawHeaderBytes + 1 - std::min(hop->rawHeaders.size(), kMaxRawHeaderBytes + 1);
   std::string piece(line);
   piece += "\r\n";
   hop->rawHeaders.append(piece, 0, std::min(room, piece.size()));
@@ -211,6 +213,14 @@ size_t OnBody(char* data, size_t size, size_t count, void* user) {
   if (n > hop->maxBody - hop->body.size()) {
     hop->overCap = true;
     return 0;  // aborts the transfer
+  }
+  if (hop->body.empty()) {
+    // One allocation for a body that declares its length.
+    curl_off_t declared = -1;
+    if (curl_easy_getinfo(hop->easy, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &declared) == CURLE_OK &&
+        declared > 0 && static_cast<std::size_t>(declared) <= hop->maxBody) {
+      hop->body.reserve(static_cast<std::size_t>(declared));
+    }
   }
   hop->body.append(data, n);
   return n;
@@ -256,8 +266,8 @@ HopResult RunHop(CURLM* multi, CURL* easy, Hop* hop, const HttpLimits& limits) {
       }
       break;
     }
-    const auto idle = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() -
-                                                                            hop->lastActivity);
+    const auto idle =
+        std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - hop->lastActivity);
     if (idle >= limits.stallTimeout) {
       result.code = CURLE_OPERATION_TIMEDOUT;
       result.end = HopEnd::kDone;
@@ -404,6 +414,7 @@ HttpResponse PerformHttp(const HttpRequest& request) {
   if (!easy || !multi) return response;
 
   Hop hop;
+  hop.easy = easy.get();
   hop.maxBody = limits.maxBodyBytes;
   hop.cancel = &request.cancel;
   if (!SetCommonOptions(easy.get(), limits, &hop)) return response;
@@ -411,8 +422,8 @@ HttpResponse PerformHttp(const HttpRequest& request) {
   // The first hop: origin URL plus the request-target exactly as encoded here.
   bool secure = request.secure;
   const int port = request.port != 0 ? request.port : (secure ? 443 : 80);
-  const std::string origin =
-      std::string(secure ? "https://" : "http://") + std::string(request.host) + ":" + std::to_string(port);
+  const std::string origin = std::string(secure ? "https://" : "http://") +
+                             std::string(request.host) + ":" + std::to_string(port);
   // The absolute form names the port only when it is not the default one.
   const std::string absolute = std::string("http://") + std::string(request.host) +
                                (port == 80 ? std::string() : ":" + std::to_string(port));
@@ -437,7 +448,8 @@ HttpResponse PerformHttp(const HttpRequest& request) {
               curl_easy_setopt(easy.get(), CURLOPT_PROXY, proxy.c_str()) == CURLE_OK &&
               SetMethod(easy.get(), method, body, &hop);
     // Through a proxy a plain request names its target in absolute form.
-    const std::string fullTarget = (!target.empty() && !proxy.empty() && !secure) ? absolute + target : target;
+    const std::string fullTarget =
+        (!target.empty() && !proxy.empty() && !secure) ? absolute + target : target;
     ok = ok && curl_easy_setopt(easy.get(), CURLOPT_REQUEST_TARGET,
                                 fullTarget.empty() ? nullptr : fullTarget.c_str()) == CURLE_OK;
     if (!ok) return response;
@@ -454,7 +466,8 @@ HttpResponse PerformHttp(const HttpRequest& request) {
 
     long status = 0;
     curl_easy_getinfo(easy.get(), CURLINFO_RESPONSE_CODE, &status);
-    if (request.followRedirects && result.code == CURLE_OK && hop.headersDone && IsRedirect(status)) {
+    if (request.followRedirects && result.code == CURLE_OK && hop.headersDone &&
+        IsRedirect(status)) {
       char* location = nullptr;
       curl_easy_getinfo(easy.get(), CURLINFO_REDIRECT_URL, &location);
       if (location != nullptr) {
@@ -467,7 +480,8 @@ HttpResponse PerformHttp(const HttpRequest& request) {
         secure = next.scheme == "https";
         url = location;
         target.clear();
-        if ((status == 303 && method != "HEAD") || ((status == 301 || status == 302) && method == "POST")) {
+        if ((status == 303 && method != "HEAD") ||
+            ((status == 301 || status == 302) && method == "POST")) {
           method = "GET";
           body.reset();
         }

@@ -82,7 +82,8 @@ TEST(UrlTest, HostForms) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.label);
     EXPECT_EQ(
-        UrlHost(c.url, {.mainDomain = c.mainDomain, .keepPort = c.keepPort, .levels = c.levels}).str(),
+        UrlHost(c.url, {.mainDomain = c.mainDomain, .keepPort = c.keepPort, .levels = c.levels})
+            .str(),
         c.host);
   }
 }
@@ -95,13 +96,15 @@ TEST(HeadersTest, NormalizeHeaderCase) {
   };
   const Case cases[] = {
       {"simple", "user-agent: x", "User-Agent: x"},
-      {"rest of word keeps case, no space added", "content-TYPE:text/html", "Content-TYPE:text/html"},
+      {"rest of word keeps case, no space added", "content-TYPE:text/html",
+       "Content-TYPE:text/html"},
       {"three words", "x-requested-with: a", "X-Requested-With: a"},
       {"double dash", "a--b: c", "A--B: c"},
       {"trailing dash", "x-: v", "X-: v"},
       {"leading space", " accept: x", " accept: x"},
       {"leading digit", "1abc: x", "1abc: x"},
-      {"junk lines dropped", "accept: a\r\nno colon here\r\n\r\nreferer: b", "Accept: a\r\nReferer: b"},
+      {"junk lines dropped", "accept: a\r\nno colon here\r\n\r\nreferer: b",
+       "Accept: a\r\nReferer: b"},
       {"trailing CRLF", "accept: a\r\n", "Accept: a"},
       {"empty", "", ""},
       {"value untouched", "referer: http-equiv", "Referer: http-equiv"},
@@ -146,7 +149,10 @@ TEST(CookiesTest, MergeCookies) {
       {"received pairs of one name both kept", "", "a=1; a=2", "a=1; a=2", "a=1;a=2"},
       {"equal received pairs merged", "", "a=1; a=1", "a=1", "a=1;a=1"},
       {"spaces vanish everywhere", "x = 1 ;y=2", "", "x=1; y=2", ""},
-      {"full-width spaces vanish", "x=\xa1\xa1" "1", "", "x=1", ""},
+      {"full-width spaces vanish",
+       "x=\xa1\xa1"
+       "1",
+       "", "x=1", ""},
       {"empty item kept", "x=1;;y=2", "", "x=1; ; y=2", ""},
       {"DELETED in capitals stays", "", "a=DELETED", "a=DELETED", "a=DELETED"},
       {"no equals sign names itself", "flag; a=1", "flag=2", "flag=2; a=1", "flag=2"},

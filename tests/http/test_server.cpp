@@ -162,7 +162,8 @@ std::vector<RecordedRequest> TestServer::FetchLog(const char* kind) {
     RecordedRequest request;
     request.listener = header.substr(0, space);
     request.raw.resize(static_cast<std::size_t>(std::atol(header.c_str() + space + 1)));
-    if (std::fread(request.raw.data(), 1, request.raw.size(), m_fromChild) != request.raw.size()) break;
+    if (std::fread(request.raw.data(), 1, request.raw.size(), m_fromChild) != request.raw.size())
+      break;
     requests.push_back(std::move(request));
   }
   return requests;

@@ -29,6 +29,8 @@
 // come from any thread.
 #pragma once
 
+#include <sys/types.h>
+
 #include <cstddef>
 #include <cstdio>
 #include <filesystem>
@@ -36,7 +38,6 @@
 #include <optional>
 #include <string>
 #include <string_view>
-#include <sys/types.h>
 #include <vector>
 
 namespace pelmora::testing {
@@ -52,11 +53,11 @@ struct Answer {
   std::optional<std::size_t> declaredLength = std::nullopt;
   // No Content-Length; "Connection: close" and the body ends at the close.
   bool closeDelimited = false;
-  int delayMs = 0;           // waits this long before answering
+  int delayMs = 0;            // waits this long before answering
   std::size_t chunkSize = 0;  // > 0: the body goes out in pieces of this size...
-  int chunkDelayMs = 0;      // ...with this pause after each piece
-  bool stall = false;        // never answers; holds the connection until the client leaves
-  std::string raw{};         // non-empty: sent verbatim instead, then the connection closes
+  int chunkDelayMs = 0;       // ...with this pause after each piece
+  bool stall = false;         // never answers; holds the connection until the client leaves
+  std::string raw{};          // non-empty: sent verbatim instead, then the connection closes
 };
 
 struct RecordedRequest {
@@ -104,7 +105,7 @@ class TestServer {
 
   std::filesystem::path m_workdir;
   pid_t m_child = -1;
-  std::mutex m_lock;             // one command at a time on the pipes
+  std::mutex m_lock;                 // one command at a time on the pipes
   std::FILE* m_toChild = nullptr;    // guarded by m_lock
   std::FILE* m_fromChild = nullptr;  // guarded by m_lock
   int m_httpPort = 0;

@@ -1,5 +1,7 @@
 // The request routine against a real server on 127.0.0.1 that records the
 // exact bytes of every request.
+#include "http/web_request.h"
+
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -10,7 +12,6 @@
 #include <thread>
 #include <vector>
 
-#include "http/web_request.h"
 #include "platform/http.h"
 #include "tests/http/test_server.h"
 
@@ -63,13 +64,16 @@ TEST_F(WebRequestTest, PageScanSendsPostWithCookie) {
   const std::string url = server().HttpUrl("/blog/post-1.html?x=y");
   server().Route("/blog/post-1.html?x=y", {.body = "<html>page</html>"});
   RequestOutcome outcome;
-  const Bytes body = WebRequest(Text(url), {.method = 1, .cookies = Text("sid=abc; u=7"), .outcome = &outcome});
+  const Bytes body =
+      WebRequest(Text(url), {.method = 1, .cookies = Text("sid=abc; u=7"), .outcome = &outcome});
   EXPECT_EQ(body.str(), "<html>page</html>");
   EXPECT_EQ(outcome.status, 200);
   EXPECT_TRUE(outcome.complete);
   EXPECT_EQ(OnlyRequest(), "POST /blog/post-1.html?x=y HTTP/1.1\r\n" + HostLine() + kAgentLine +
                                "Accept: */*\r\n"
-                               "Referer: " + url + "\r\n"
+                               "Referer: " +
+                               url +
+                               "\r\n"
                                "Accept-Language: zh-cn\r\n"
                                "Content-Type: application/x-www-form-urlencoded\r\n"
                                "Cookie: sid=abc; u=7\r\n"
@@ -80,8 +84,9 @@ TEST_F(WebRequestTest, PageScanSendsPostWithCookie) {
   (void)WebRequest(Text(url), {.method = 1, .cookies = Text()});
   EXPECT_EQ(OnlyRequest().find("Cookie"), std::string::npos);
   (void)WebRequest(Text(url), {.method = 1, .cookies = Text("Cookie: k=v")});
-  EXPECT_NE(OnlyRequest().find("Content-Type: application/x-www-form-urlencoded\r\nCookie: k=v\r\n"),
-            std::string::npos);
+  EXPECT_NE(
+      OnlyRequest().find("Content-Type: application/x-www-form-urlencoded\r\nCookie: k=v\r\n"),
+      std::string::npos);
 }
 
 TEST_F(WebRequestTest, PictureFetchSendsGet) {
@@ -91,7 +96,9 @@ TEST_F(WebRequestTest, PictureFetchSendsGet) {
   EXPECT_EQ(body.str(), std::string("\xff\xd8\0\x01", 4));
   EXPECT_EQ(OnlyRequest(), "GET /pic/a%20b%CD%BC.jpg HTTP/1.1\r\n" + HostLine() + kAgentLine +
                                "Accept: */*\r\n"
-                               "Referer: " + url + "\r\n"
+                               "Referer: " +
+                               url +
+                               "\r\n"
                                "Accept-Language: zh-cn\r\n"
                                "\r\n");
 }
@@ -104,10 +111,10 @@ TEST_F(WebRequestTest, PictureFetchOverTls) {
   const std::vector<RecordedRequest> requests = server().TakeRequests();
   ASSERT_EQ(requests.size(), 1u);
   EXPECT_EQ(requests[0].listener, "https");
-  EXPECT_EQ(requests[0].raw, "GET /p.jpg HTTP/1.1\r\nHost: localhost:" +
-                                 std::to_string(server().httpsPort()) + "\r\n" + kAgentLine +
-                                 "Accept: */*\r\nReferer: " + url +
-                                 "\r\nAccept-Language: zh-cn\r\n\r\n");
+  EXPECT_EQ(requests[0].raw,
+            "GET /p.jpg HTTP/1.1\r\nHost: localhost:" + std::to_string(server().httpsPort()) +
+                "\r\n" + kAgentLine + "Accept: */*\r\nReferer: " + url +
+                "\r\nAccept-Language: zh-cn\r\n\r\n");
 }
 
 TEST_F(WebRequestTest, RequestLinesAndBodies) {
@@ -125,9 +132,12 @@ TEST_F(WebRequestTest, RequestLinesAndBodies) {
   const std::string defaults = "Accept: */*\r\nReferer: {URL}\r\nAccept-Language: zh-cn\r\n";
   const std::string agent = kAgentLine;
   const Case cases[] = {
-      {"method 8 is GET", 8, nullptr, true, true, std::nullopt, "ignored", "", "GET /r HTTP/1.1\r\n{HOST}" + agent + defaults + "\r\n"},
-      {"method -1 is GET", -1, nullptr, true, true, std::nullopt, "", "", "GET /r HTTP/1.1\r\n{HOST}" + agent + defaults + "\r\n"},
-      {"method 100 is GET", 100, nullptr, true, true, std::nullopt, "", "", "GET /r HTTP/1.1\r\n{HOST}" + agent + defaults + "\r\n"},
+      {"method 8 is GET", 8, nullptr, true, true, std::nullopt, "ignored", "",
+       "GET /r HTTP/1.1\r\n{HOST}" + agent + defaults + "\r\n"},
+      {"method -1 is GET", -1, nullptr, true, true, std::nullopt, "", "",
+       "GET /r HTTP/1.1\r\n{HOST}" + agent + defaults + "\r\n"},
+      {"method 100 is GET", 100, nullptr, true, true, std::nullopt, "", "",
+       "GET /r HTTP/1.1\r\n{HOST}" + agent + defaults + "\r\n"},
       {"PUT sends postText, no Content-Type", 3, nullptr, true, true, std::nullopt, "abc", "",
        "PUT /r HTTP/1.1\r\n{HOST}" + agent + defaults + "Content-Length: 3\r\n\r\nabc"},
       {"postBytes win over postText", 1, nullptr, true, true, std::nullopt, "text", "bytes",
@@ -137,22 +147,25 @@ TEST_F(WebRequestTest, RequestLinesAndBodies) {
        "DELETE /r HTTP/1.1\r\n{HOST}" + agent + defaults + "Content-Length: 1\r\n\r\nd"},
       {"OPTIONS", 4, nullptr, true, true, std::nullopt, "", "",
        "OPTIONS /r HTTP/1.1\r\n{HOST}" + agent + defaults + "Content-Length: 0\r\n\r\n"},
-      {"no block at all", 0, "", false, true, std::nullopt, "", "", "GET /r HTTP/1.1\r\n{HOST}" + agent + "\r\n"},
+      {"no block at all", 0, "", false, true, std::nullopt, "", "",
+       "GET /r HTTP/1.1\r\n{HOST}" + agent + "\r\n"},
       {"cookie alone after an empty block", 0, "", false, true, Text("a=1"), "", "",
        "GET /r HTTP/1.1\r\n{HOST}" + agent + "Cookie: a=1\r\n\r\n"},
-      {"Cookie in other case gets the name in front", 0, "", false, true, Text("cookie: a=1"), "", "",
-       "GET /r HTTP/1.1\r\n{HOST}" + agent + "Cookie: cookie: a=1\r\n\r\n"},
-      {"an Accept line in any case is kept, the rest completed", 1, "aCCEPT: text/html", true, false,
-       std::nullopt, "", "",
+      {"Cookie in other case gets the name in front", 0, "", false, true, Text("cookie: a=1"), "",
+       "", "GET /r HTTP/1.1\r\n{HOST}" + agent + "Cookie: cookie: a=1\r\n\r\n"},
+      {"an Accept line in any case is kept, the rest completed", 1, "aCCEPT: text/html", true,
+       false, std::nullopt, "", "",
        "POST /r HTTP/1.1\r\n{HOST}" + agent +
            "aCCEPT: text/html\r\nReferer: {URL}\r\nAccept-Language: zh-cn\r\n"
            "Content-Type: application/x-www-form-urlencoded\r\nContent-Length: 0\r\n\r\n"},
-      {"caller's agent replaces the default, one line only", 0, "user-agent:  Foo/1 \r\nx-a: 1", false,
-       true, std::nullopt, "", "", "GET /r HTTP/1.1\r\n{HOST}User-Agent: Foo/1\r\nX-A: 1\r\n\r\n"},
-      {"empty and bare CR or LF lines are never sent", 0, "X-A: 1\r\n\r\nX-B: 2\rX-Evil: 1\r\nX-D: 3\nX-Evil: 2\r\nX-C: 3",
-       false, false, std::nullopt, "", "", "GET /r HTTP/1.1\r\n{HOST}" + agent + "X-A: 1\r\nX-C: 3\r\n\r\n"},
-      {"agent with a line break is cut there", 0, "user-agent: A\r\nX: 1", false, false, std::nullopt, "",
-       "", "GET /r HTTP/1.1\r\n{HOST}User-Agent: A\r\nX: 1\r\n\r\n"},
+      {"caller's agent replaces the default, one line only", 0, "user-agent:  Foo/1 \r\nx-a: 1",
+       false, true, std::nullopt, "", "",
+       "GET /r HTTP/1.1\r\n{HOST}User-Agent: Foo/1\r\nX-A: 1\r\n\r\n"},
+      {"empty and bare CR or LF lines are never sent", 0,
+       "X-A: 1\r\n\r\nX-B: 2\rX-Evil: 1\r\nX-D: 3\nX-Evil: 2\r\nX-C: 3", false, false, std::nullopt,
+       "", "", "GET /r HTTP/1.1\r\n{HOST}" + agent + "X-A: 1\r\nX-C: 3\r\n\r\n"},
+      {"agent with a line break is cut there", 0, "user-agent: A\r\nX: 1", false, false,
+       std::nullopt, "", "", "GET /r HTTP/1.1\r\n{HOST}User-Agent: A\r\nX: 1\r\n\r\n"},
       {"a blank value is still sent", 0, "X-Empty: ", false, false, std::nullopt, "", "",
        "GET /r HTTP/1.1\r\n{HOST}" + agent + "X-Empty:\r\n\r\n"},
       {"HEAD sends its body and reads none", 2, nullptr, true, true, std::nullopt, "hb", "",
@@ -177,7 +190,8 @@ TEST_F(WebRequestTest, RequestLinesAndBodies) {
     EXPECT_TRUE(outcome.complete);
     EXPECT_EQ(body.str(), c.method == 2 ? "" : "answer");
     std::string expected = c.expected;
-    for (std::size_t at; (at = expected.find("{URL}")) != std::string::npos;) expected.replace(at, 5, url);
+    for (std::size_t at; (at = expected.find("{URL}")) != std::string::npos;)
+      expected.replace(at, 5, url);
     for (std::size_t at; (at = expected.find("{HOST}")) != std::string::npos;) {
       expected.replace(at, 6, HostLine());
     }
@@ -204,28 +218,33 @@ TEST_F(WebRequestTest, InOutParameters) {
                                             .returnedHeaders = &returnedHeaders,
                                             .postBytes = &postBytes});
   EXPECT_EQ(body.str(), "ok");
-  EXPECT_EQ(headers.str(), "X-One: 1\r\nAccept: */*\r\nReferer: " + url +
-                               "\r\nAccept-Language: zh-cn\r\n"
-                               "Content-Type: application/x-www-form-urlencoded\r\nCookie: b = 9; c=3");
+  EXPECT_EQ(headers.str(),
+            "X-One: 1\r\nAccept: */*\r\nReferer: " + url +
+                "\r\nAccept-Language: zh-cn\r\n"
+                "Content-Type: application/x-www-form-urlencoded\r\nCookie: b = 9; c=3");
   EXPECT_EQ(postBytes.str(), "p=1");
-  EXPECT_EQ(returnedHeaders.str(),
-            "HTTP/1.1 200 OK\r\nSet-Cookie: a=1; path=/\r\nSet-Cookie: b=2\r\nset-cookie: lower=1\r\n"
-            "Set-Cookie:nospace=1\r\nContent-Length: 2\r\n\r\n");
+  EXPECT_EQ(
+      returnedHeaders.str(),
+      "HTTP/1.1 200 OK\r\nSet-Cookie: a=1; path=/\r\nSet-Cookie: b=2\r\nset-cookie: lower=1\r\n"
+      "Set-Cookie:nospace=1\r\nContent-Length: 2\r\n\r\n");
   EXPECT_EQ(returnedCookies.str(), "a=1; b=2; c=3");
   EXPECT_EQ(merged.str(), "a=1; b=2; c=3");
 
   // Without the merge: only the collected pairs; the write-back stays untouched.
   merged = "untouched";
-  (void)WebRequest(Text(url), {.cookies = Text("c=3"), .mergedCookies = &merged,
-                               .returnedCookies = &returnedCookies, .autoMerge = false});
+  (void)WebRequest(Text(url), {.cookies = Text("c=3"),
+                               .mergedCookies = &merged,
+                               .returnedCookies = &returnedCookies,
+                               .autoMerge = false});
   EXPECT_EQ(returnedCookies.str(), "a=1; b=2");
   EXPECT_EQ(merged.str(), "untouched");
 
   // No Set-Cookie: the sent cookies come back re-joined; GET leaves postBytes alone.
   server().Route("/plain", {.body = "x"});
   postBytes = Bytes("keep");
-  (void)WebRequest(Text(server().HttpUrl("/plain")),
-                   {.cookies = Text("x=1 ;y=2"), .returnedCookies = &returnedCookies, .postBytes = &postBytes});
+  (void)WebRequest(
+      Text(server().HttpUrl("/plain")),
+      {.cookies = Text("x=1 ;y=2"), .returnedCookies = &returnedCookies, .postBytes = &postBytes});
   EXPECT_EQ(returnedCookies.str(), "x=1; y=2");
   EXPECT_EQ(postBytes.str(), "keep");
   (void)WebRequest(Text(server().HttpUrl("/plain")), {.returnedCookies = &returnedCookies});
@@ -241,7 +260,10 @@ TEST_F(WebRequestTest, HeaderCaptureStopsAt5000Bytes) {
     server().Route("/big", {.body = "b", .headers = {"Set-Cookie: k=v", pad}});
     Text raw;
     Text cookies;
-    EXPECT_EQ(WebRequest(Text(server().HttpUrl("/big")), {.returnedCookies = &cookies, .returnedHeaders = &raw}).str(), "b");
+    EXPECT_EQ(WebRequest(Text(server().HttpUrl("/big")),
+                         {.returnedCookies = &cookies, .returnedHeaders = &raw})
+                  .str(),
+              "b");
     if (total == 4999) {
       EXPECT_EQ(raw.size(), 4999);
       EXPECT_EQ(cookies.str(), "k=v");
@@ -258,8 +280,10 @@ TEST_F(WebRequestTest, UnreachableServer) {
   Text raw = "stale";
   Text cookies = "stale";
   RequestOutcome outcome{.status = 7, .complete = true};
-  const Bytes body = WebRequest("http://127.0.0.1:1/x", {.cookies = Text("a=1"), .returnedCookies = &cookies,
-                                                         .returnedHeaders = &raw, .outcome = &outcome});
+  const Bytes body = WebRequest("http://127.0.0.1:1/x", {.cookies = Text("a=1"),
+                                                         .returnedCookies = &cookies,
+                                                         .returnedHeaders = &raw,
+                                                         .outcome = &outcome});
   EXPECT_TRUE(body.empty());
   EXPECT_EQ(raw.str(), std::string(5000, ' '));
   EXPECT_EQ(cookies.str(), "a=1");
@@ -278,10 +302,12 @@ TEST_F(WebRequestTest, ProxyForms) {
   server().Route("/via", {.body = "proxied"});
   const Text proxy(("127.0.0.1:" + std::to_string(server().httpPort())).c_str());
   // A plain address goes through the proxy in absolute form.
-  EXPECT_EQ(WebRequest("http://pelmora.invalid/via?q=1", {.proxy = proxy, .completeHeaders = false}).str(),
+  EXPECT_EQ(WebRequest("http://pelmora.invalid/via?q=1", {.proxy = proxy, .completeHeaders = false})
+                .str(),
             "proxied");
   EXPECT_EQ(OnlyRequest(), std::string("GET http://pelmora.invalid/via?q=1 HTTP/1.1\r\n"
-                                       "Host: pelmora.invalid\r\n") + kAgentLine + "\r\n");
+                                       "Host: pelmora.invalid\r\n") +
+                               kAgentLine + "\r\n");
 
   // A secure address tunnels through the same proxy.
   TrustServer();
@@ -307,12 +333,14 @@ TEST_F(WebRequestTest, ProxyForms) {
 
 TEST_F(WebRequestTest, Redirects) {
   server().Route("/final", {.body = "final", .headers = {"Set-Cookie: f=1"}});
-  server().Route("/r1", {.status = 302, .body = "moved", .headers = {"Location: /final", "Set-Cookie: r=1"}});
+  server().Route(
+      "/r1", {.status = 302, .body = "moved", .headers = {"Location: /final", "Set-Cookie: r=1"}});
   Text raw;
   Text cookies;
   RequestOutcome outcome;
   EXPECT_EQ(WebRequest(Text(server().HttpUrl("/r1")),
-                       {.returnedCookies = &cookies, .returnedHeaders = &raw, .outcome = &outcome}).str(),
+                       {.returnedCookies = &cookies, .returnedHeaders = &raw, .outcome = &outcome})
+                .str(),
             "final");
   EXPECT_EQ(raw.str(), "HTTP/1.1 200 OK\r\nSet-Cookie: f=1\r\nContent-Length: 5\r\n\r\n");
   EXPECT_EQ(cookies.str(), "f=1");
@@ -320,21 +348,27 @@ TEST_F(WebRequestTest, Redirects) {
   EXPECT_EQ(server().TakeRequests().size(), 2u);
 
   // Not followed: the redirect answer itself comes back.
-  EXPECT_EQ(WebRequest(Text(server().HttpUrl("/r1")), {.noRedirect = true, .outcome = &outcome}).str(), "moved");
+  EXPECT_EQ(
+      WebRequest(Text(server().HttpUrl("/r1")), {.noRedirect = true, .outcome = &outcome}).str(),
+      "moved");
   EXPECT_EQ(outcome.status, 302);
   EXPECT_TRUE(outcome.complete);
   EXPECT_EQ(server().TakeRequests().size(), 1u);
 
   // A POST answered by 302 goes on as a GET without a body.
-  EXPECT_EQ(WebRequest(Text(server().HttpUrl("/r1")), {.method = 1, .postText = "a=b"}).str(), "final");
+  EXPECT_EQ(WebRequest(Text(server().HttpUrl("/r1")), {.method = 1, .postText = "a=b"}).str(),
+            "final");
   std::vector<RecordedRequest> hops = server().TakeRequests();
   ASSERT_EQ(hops.size(), 2u);
   EXPECT_EQ(hops[1].raw.substr(0, 19), "GET /final HTTP/1.1");
   EXPECT_EQ(hops[1].raw.find("Content-Length"), std::string::npos);
 
   // Only http and https: a redirect elsewhere fails the request.
-  server().Route("/file", {.status = 302, .body = "x", .headers = {"Location: file:///etc/passwd"}});
-  EXPECT_TRUE(WebRequest(Text(server().HttpUrl("/file")), {.returnedHeaders = &raw, .outcome = &outcome}).empty());
+  server().Route("/file",
+                 {.status = 302, .body = "x", .headers = {"Location: file:///etc/passwd"}});
+  EXPECT_TRUE(
+      WebRequest(Text(server().HttpUrl("/file")), {.returnedHeaders = &raw, .outcome = &outcome})
+          .empty());
   EXPECT_EQ(outcome.status, 0);
   EXPECT_EQ(raw.str(), std::string(5000, ' '));
   server().Reset();
@@ -348,7 +382,8 @@ TEST_F(WebRequestTest, Redirects) {
 
 TEST_F(WebRequestTest, CookieLineStaysWithItsOrigin) {
   server().Route("/same", {.status = 307, .headers = {"Location: " + server().HttpUrl("/end")}});
-  server().Route("/away", {.status = 302, .headers = {"Location: " + server().OtherHttpUrl("/end")}});
+  server().Route("/away",
+                 {.status = 302, .headers = {"Location: " + server().OtherHttpUrl("/end")}});
   server().Route("/end", {.body = "end"});
   EXPECT_EQ(WebRequest(Text(server().HttpUrl("/same")), {.cookies = Text("s=1")}).str(), "end");
   std::vector<RecordedRequest> hops = server().TakeRequests();
@@ -367,8 +402,9 @@ TEST_F(WebRequestTest, CertificatesAreVerified) {
   server().Route("/tls", {.body = "secret"});
   RequestOutcome outcome;
   Text raw;
-  EXPECT_TRUE(WebRequest(Text(server().HttpsUrl("/tls")), {.cookies = Text("sid=1"),
-                                                           .returnedHeaders = &raw, .outcome = &outcome}).empty());
+  EXPECT_TRUE(WebRequest(Text(server().HttpsUrl("/tls")),
+                         {.cookies = Text("sid=1"), .returnedHeaders = &raw, .outcome = &outcome})
+                  .empty());
   EXPECT_EQ(outcome.status, 0);
   EXPECT_EQ(raw.str(), std::string(5000, ' '));
   EXPECT_TRUE(server().TakeRequests().empty());
@@ -379,7 +415,8 @@ TEST_F(WebRequestTest, CertificatesAreVerified) {
 
   // The name must match too: the certificate is for localhost and 127.0.0.1 only.
   server().Route("/tls-name", {.body = "x"});
-  const std::string wrongName = "https://127.0.0.2:" + std::to_string(server().httpsPort()) + "/tls-name";
+  const std::string wrongName =
+      "https://127.0.0.2:" + std::to_string(server().httpsPort()) + "/tls-name";
   EXPECT_TRUE(WebRequest(Text(wrongName)).empty());
 }
 
@@ -405,7 +442,10 @@ TEST_F(WebRequestTest, BoundedWaitsAndSizes) {
   const Case cases[] = {
       {"at the cap", {.body = std::string(1000, 'a')}, 1000, true},
       {"over the cap, declared", {.body = std::string(1001, 'a')}, 0, false},
-      {"over the cap, undeclared", {.body = std::string(5000, 'a'), .closeDelimited = true}, 0, false},
+      {"over the cap, undeclared",
+       {.body = std::string(5000, 'a'), .closeDelimited = true},
+       0,
+       false},
       {"cut short", {.body = std::string(50, 'c'), .declaredLength = 100}, 50, false},
       {"ends at the close", {.body = std::string(70, 'e'), .closeDelimited = true}, 70, true},
   };
@@ -413,7 +453,8 @@ TEST_F(WebRequestTest, BoundedWaitsAndSizes) {
     SCOPED_TRACE(c.label);
     server().Route("/sized", c.answer);
     outcome = {};
-    EXPECT_EQ(WebRequest(Text(server().HttpUrl("/sized")), {.outcome = &outcome}).str().size(), c.bodySize);
+    EXPECT_EQ(WebRequest(Text(server().HttpUrl("/sized")), {.outcome = &outcome}).str().size(),
+              c.bodySize);
     EXPECT_EQ(outcome.status, 200);
     EXPECT_EQ(outcome.complete, c.complete);
   }
@@ -428,7 +469,9 @@ TEST_F(WebRequestTest, StopRequestEndsTheTransfer) {
   });
   const auto start = std::chrono::steady_clock::now();
   RequestOutcome outcome;
-  EXPECT_TRUE(WebRequest(Text(server().HttpUrl("/stall")), {.outcome = &outcome, .cancel = stop.get_token()}).empty());
+  EXPECT_TRUE(WebRequest(Text(server().HttpUrl("/stall")),
+                         {.outcome = &outcome, .cancel = stop.get_token()})
+                  .empty());
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
   EXPECT_FALSE(outcome.complete);
 }
@@ -436,7 +479,8 @@ TEST_F(WebRequestTest, StopRequestEndsTheTransfer) {
 TEST_F(WebRequestTest, ParallelCallsShareNothingVisible) {
   TrustServer();
   for (int i = 0; i < 16; ++i) {
-    server().Route("/p" + std::to_string(i), {.body = std::string(20000 + i, static_cast<char>('a' + i))});
+    server().Route("/p" + std::to_string(i),
+                   {.body = std::string(20000 + i, static_cast<char>('a' + i))});
   }
   std::atomic<int> good{0};
   {
@@ -447,7 +491,8 @@ TEST_F(WebRequestTest, ParallelCallsShareNothingVisible) {
         const std::string url = i % 2 == 0 ? server().HttpUrl(path) : server().HttpsUrl(path);
         RequestOutcome outcome;
         const Bytes body = WebRequest(Text(url), {.outcome = &outcome});
-        if (outcome.complete && body.str() == std::string(20000 + i, static_cast<char>('a' + i))) ++good;
+        if (outcome.complete && body.str() == std::string(20000 + i, static_cast<char>('a' + i)))
+          ++good;
       });
     }
   }
