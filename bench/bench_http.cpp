@@ -31,7 +31,7 @@
 namespace {
 
 constexpr int kFiles = 300;
-constexpr std::size_t kFileSize = 500 * 1024;
+constexpr std::size_t kFileSize = std::size_t{500} * 1024;
 
 int g_port = 0;
 pid_t g_server = -1;
@@ -95,7 +95,9 @@ bool StartServer() {
     const std::string answer = Answer();
     for (;;) {
       const int fd = ::accept(listener, nullptr, nullptr);
-      if (fd >= 0) std::thread(ServeConnection, fd, std::cref(answer)).detach();
+      if (fd >= 0) {
+        std::thread(ServeConnection, fd, std::cref(answer)).detach();
+      }
     }
   }
   ::close(listener);
@@ -118,7 +120,9 @@ void BM_WebRequest300Threads(benchmark::State& state) {
           pelmora::http::RequestOutcome outcome;
           const pelmora::text::Bytes body = pelmora::http::WebRequest(
               pelmora::text::Text(FileUrl(i).c_str()), {.outcome = &outcome});
-          if (!outcome.complete || body.str().size() != kFileSize) ++failed;
+          if (!outcome.complete || body.str().size() != kFileSize) {
+            ++failed;
+          }
         });
       }
     }
@@ -133,10 +137,13 @@ BENCHMARK(BM_WebRequest300Threads)->Unit(benchmark::kMillisecond)->UseRealTime()
 void BM_CurlParallel300(benchmark::State& state) {
   int failed = 0;
   const std::string command =
-      "curl --http1.1 --parallel --parallel-max 300 --no-progress-meter -K " + g_curlConfig.string();
+      "curl --http1.1 --parallel --parallel-max 300 --no-progress-meter -K " +
+      g_curlConfig.string();
   for (auto _ : state) {
     const auto start = std::chrono::steady_clock::now();
-    if (std::system(command.c_str()) != 0) ++failed;
+    if (std::system(command.c_str()) != 0) {
+      ++failed;
+    }
     g_bestCurl =
         std::min(g_bestCurl,
                  std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
@@ -160,8 +167,9 @@ int main(int argc, char** argv) {
                  ("bench_http_" + std::to_string(::getpid()) + ".cfg");
   {
     std::ofstream config(g_curlConfig);
-    for (int i = 0; i < kFiles; ++i)
+    for (int i = 0; i < kFiles; ++i) {
       config << "url = \"" << FileUrl(i) << "\"\noutput = \"/dev/null\"\n";
+    }
   }
   benchmark::Initialize(&argc, argv);
   benchmark::RunSpecifiedBenchmarks();

@@ -19,13 +19,16 @@ Text MergeCookies(Text* sent, Text* received) {
 
   TextList merged = text::SplitText(*received, ";");
   for (const Text& pair : text::SplitText(*sent, ";")) {
-    if (!HasCookieNamed(merged, CookieName(pair))) text::ListAppend(&merged, pair);
+    if (!HasCookieNamed(merged, CookieName(pair))) {
+      text::ListAppend(&merged, pair);
+    }
   }
 
   Text joined;
   for (const Text& pair : merged) {
-    if (text::TextRight(pair, 8) != Text("=deleted"))
+    if (text::TextRight(pair, 8) != Text("=deleted")) {
       joined += text::ConcatText(pair, kPairSeparator);
+    }
   }
   joined = text::TextLeft(joined, text::TextLength(joined) - 2);
   *sent = JoinDistinct(joined, kPairSeparator, true);
@@ -39,7 +42,9 @@ Text CookieName(const Text& pair) {
 
 bool HasCookieNamed(const TextList& pairs, const Text& name) {
   for (const Text& pair : pairs) {
-    if (text::CompareText(CookieName(pair), name) == 0) return true;
+    if (text::CompareText(CookieName(pair), name) == 0) {
+      return true;
+    }
   }
   return false;
 }
@@ -54,7 +59,9 @@ Text JoinDistinct(const Text& value, const Text& separator, bool bySeparator) {
   TextList kept;
   Text output;
   for (const Text& item : items) {
-    if (FindInList(kept, item) != -1) continue;
+    if (FindInList(kept, item) != -1) {
+      continue;
+    }
     text::ListAppend(&kept, item);
     output += text::ConcatText(item, separator);
   }
@@ -71,7 +78,9 @@ int SplitCharacters(const Text& value, TextList* pieces) {
     int length = 1;
     if (p < n) {
       const auto next = static_cast<unsigned char>(bytes.str()[static_cast<std::size_t>(p)]);
-      if (c > 0x80 || (c == '\r' && next == '\n')) length = 2;
+      if (c > 0x80 || (c == '\r' && next == '\n')) {
+        length = 2;
+      }
     }
     text::ListAppend(pieces, text::ToText(text::BytesMid(bytes, p, length)));
     ++count;
@@ -83,7 +92,9 @@ int SplitCharacters(const Text& value, TextList* pieces) {
 int FindInList(const TextList& list, const Text& item) {
   int position = 1;
   for (const Text& member : list) {
-    if (text::CompareText(member, item) == 0) return position;
+    if (text::CompareText(member, item) == 0) {
+      return position;
+    }
     ++position;
   }
   return -1;

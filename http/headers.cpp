@@ -24,7 +24,9 @@ Text CapitalizeName(const Text& name) {
       ++i;  // the trail byte goes with its lead byte
       continue;
     }
-    if (wordStart && IsAsciiLower(c)) bytes[i] = static_cast<char>(c - 'a' + 'A');
+    if (wordStart && IsAsciiLower(c)) {
+      bytes[i] = static_cast<char>(c - 'a' + 'A');
+    }
     wordStart = c == '-';
   }
   return Text(std::move(bytes));
@@ -36,7 +38,9 @@ Text NormalizeHeaderCase(const Text& headers) {
   Text result;
   for (const Text& line : text::SplitText(headers, kCrLf)) {
     const int colon = text::FindText(line, ":", std::nullopt, false);
-    if (colon == -1) continue;
+    if (colon == -1) {
+      continue;
+    }
     const Text name = text::TextLeft(line, colon - 1);
     const Text rest = text::TextRight(line, text::TextLength(line) - colon + 1);
     result += text::ConcatText(CapitalizeName(name), rest, kCrLf);
@@ -45,7 +49,9 @@ Text NormalizeHeaderCase(const Text& headers) {
 }
 
 Text CapitalizeFirst(const Text& value) {
-  if (value.empty() || !IsAsciiLower(static_cast<unsigned char>(value.str()[0]))) return value;
+  if (value.empty() || !IsAsciiLower(static_cast<unsigned char>(value.str()[0]))) {
+    return value;
+  }
   std::string bytes = value.str();
   bytes[0] = static_cast<char>(bytes[0] - 'a' + 'A');
   return Text(std::move(bytes));
@@ -53,7 +59,9 @@ Text CapitalizeFirst(const Text& value) {
 
 Text HeaderValue(const Text& value) {
   const int colon = text::FindText(value, ":", std::nullopt, false);
-  if (colon == -1) return {};
+  if (colon == -1) {
+    return {};
+  }
   return text::TrimBoth(text::TextRight(value, text::TextLength(value) - colon));
 }
 

@@ -27,17 +27,29 @@ bool Contains(const Text& haystack, const Text& needle, bool caseInsensitive) {
 }
 
 Text AgentFor(const Text& headers) {
-  if (!Contains(headers, "User-Agent:", true)) return kDefaultUserAgent;
+  if (!Contains(headers, "User-Agent:", true)) {
+    return kDefaultUserAgent;
+  }
   Text agent = text::TrimBoth(text::TextBetween(headers + kCrLf, "User-Agent:", kCrLf));
-  if (agent.empty()) agent = HeaderValue(headers);
+  if (agent.empty()) {
+    agent = HeaderValue(headers);
+  }
   return agent;
 }
 
 void CompleteHeaders(const Text& url, int method, Text* headers) {
-  if (headers->empty()) *headers = "Accept: */*";
-  if (!Contains(*headers, "Accept:", true)) *headers += "\r\nAccept: */*";
-  if (!Contains(*headers, "Referer:", true)) *headers += text::ConcatText("\r\nReferer: ", url);
-  if (!Contains(*headers, "Accept-Language:", true)) *headers += "\r\nAccept-Language: zh-cn";
+  if (headers->empty()) {
+    *headers = "Accept: */*";
+  }
+  if (!Contains(*headers, "Accept:", true)) {
+    *headers += "\r\nAccept: */*";
+  }
+  if (!Contains(*headers, "Referer:", true)) {
+    *headers += text::ConcatText("\r\nReferer: ", url);
+  }
+  if (!Contains(*headers, "Accept-Language:", true)) {
+    *headers += "\r\nAccept-Language: zh-cn";
+  }
   if (method == 1 && !Contains(*headers, "Content-Type:", true)) {
     *headers += "\r\nContent-Type: application/x-www-form-urlencoded";
   }
@@ -46,7 +58,9 @@ void CompleteHeaders(const Text& url, int method, Text* headers) {
 Text CollectCookies(const Text& rawHeaders) {
   Text collected;
   for (const Text& line : text::SplitText(rawHeaders, kCrLf)) {
-    if (text::CompareText(text::TextBefore(line, ": "), "Set-Cookie") != 0) continue;
+    if (text::CompareText(text::TextBefore(line, ": "), "Set-Cookie") != 0) {
+      continue;
+    }
     const Text pair = Contains(line, ";", false)
                           ? text::TextBetween(line, "Set-Cookie:", ";")
                           : text::ReplaceSubtext(line, "Set-Cookie:", {.caseSensitive = false});
@@ -61,7 +75,9 @@ Bytes WebRequest(const Text& url, const WebRequestOptions& options) {
   Text headers = options.headers != nullptr ? *options.headers : Text();
   if (options.normalizeHeaders) {
     headers = NormalizeHeaderCase(headers);
-    if (options.headers != nullptr) *options.headers = headers;
+    if (options.headers != nullptr) {
+      *options.headers = headers;
+    }
   }
   const int method = (options.method < 0 || options.method > 7) ? 0 : options.method;
   const bool secure = text::ToLower(text::TextLeft(url, 8)) == Text("https://");
@@ -73,7 +89,9 @@ Bytes WebRequest(const Text& url, const WebRequestOptions& options) {
   const int port = UrlPort(url);
   const Text path = UrlPath(url);
 
-  if (options.completeHeaders) CompleteHeaders(url, method, &headers);
+  if (options.completeHeaders) {
+    CompleteHeaders(url, method, &headers);
+  }
   const Text cookies = options.cookies.value_or(Text());
   if (!cookies.empty()) {
     headers += Contains(cookies, "Cookie:", false) ? text::ConcatText(kCrLf, cookies)
@@ -83,7 +101,9 @@ Bytes WebRequest(const Text& url, const WebRequestOptions& options) {
   Bytes postBytes = options.postBytes != nullptr ? *options.postBytes : Bytes();
   std::optional<std::string_view> body;
   if (method != 0) {
-    if (postBytes.empty()) postBytes = text::TextToBytes(options.postText);
+    if (postBytes.empty()) {
+      postBytes = text::TextToBytes(options.postText);
+    }
     body = postBytes.view();
   }
 
@@ -103,24 +123,36 @@ Bytes WebRequest(const Text& url, const WebRequestOptions& options) {
   if (options.outcome != nullptr) {
     *options.outcome = {.status = response.status, .complete = response.complete};
   }
-  if (!response.started) return {};  // nothing was opened: outputs stay as they were
+  if (!response.started) {
+    return {};  // nothing was opened: outputs stay as they were
+  }
 
-  if (options.headers != nullptr) *options.headers = headers;
-  if (options.postBytes != nullptr && method != 0) *options.postBytes = postBytes;
+  if (options.headers != nullptr) {
+    *options.headers = headers;
+  }
+  if (options.postBytes != nullptr && method != 0) {
+    *options.postBytes = postBytes;
+  }
 
   Text rawHeaders = text::BlankText(kHeaderCapture);
   if (response.answered && response.rawHeaders.size() < static_cast<std::size_t>(kHeaderCapture)) {
     rawHeaders = Text(std::string_view(response.rawHeaders));
   }
-  if (options.returnedHeaders != nullptr) *options.returnedHeaders = rawHeaders;
+  if (options.returnedHeaders != nullptr) {
+    *options.returnedHeaders = rawHeaders;
+  }
 
   Text returnedCookies = CollectCookies(rawHeaders);
   if (options.autoMerge && options.cookies.has_value()) {
     Text sent = *options.cookies;
     returnedCookies = MergeCookies(&sent, &returnedCookies);
-    if (options.mergedCookies != nullptr) *options.mergedCookies = sent;
+    if (options.mergedCookies != nullptr) {
+      *options.mergedCookies = sent;
+    }
   }
-  if (options.returnedCookies != nullptr) *options.returnedCookies = returnedCookies;
+  if (options.returnedCookies != nullptr) {
+    *options.returnedCookies = returnedCookies;
+  }
 
   return Bytes(std::move(response.body));
 }

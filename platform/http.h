@@ -75,7 +75,7 @@ struct HttpResponse {
   bool complete = false;
 };
 
-inline constexpr std::size_t kMaxRawHeaderBytes = 64 * 1024;
+inline constexpr std::size_t kMaxRawHeaderBytes = std::size_t{64} * 1024;
 
 // Global set-up of the HTTP library. Call once at program start, before any
 // thread is started; later calls do nothing. PerformHttp calls it too, for

@@ -56,8 +56,12 @@ bool StartsWithIgnoringCase(std::string_view text, std::string_view prefix) {
 }
 
 std::string_view TrimSpaces(std::string_view s) {
-  while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
-  while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) s.remove_suffix(1);
+  while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) {
+    s.remove_prefix(1);
+  }
+  while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) {
+    s.remove_suffix(1);
+  }
   return s;
 }
 
@@ -98,20 +102,32 @@ std::string PickProxy(std::string_view list, bool secure) {
     const std::size_t end = std::min(list.find_first_of(" ;", pos), list.size());
     const std::string_view entry = list.substr(pos, end - pos);
     pos = end + 1;
-    if (entry.empty()) continue;
+    if (entry.empty()) {
+      continue;
+    }
     const std::size_t equals = entry.find('=');
     if (equals == std::string_view::npos) {
-      if (unnamed.empty()) unnamed = entry;
+      if (unnamed.empty()) {
+        unnamed = entry;
+      }
     } else if (named.empty() && EqualsIgnoringCase(entry.substr(0, equals), scheme)) {
       named = entry.substr(equals + 1);
     }
   }
   std::string_view address = named.empty() ? unnamed : named;
-  if (StartsWithIgnoringCase(address, "http://")) address.remove_prefix(7);
-  while (!address.empty() && address.back() == '/') address.remove_suffix(1);
-  if (address.empty()) return {};
+  if (StartsWithIgnoringCase(address, "http://")) {
+    address.remove_prefix(7);
+  }
+  while (!address.empty() && address.back() == '/') {
+    address.remove_suffix(1);
+  }
+  if (address.empty()) {
+    return {};
+  }
   std::string url = "http://" + std::string(address);
-  if (address.find(':') == std::string_view::npos) url += ":80";
+  if (address.find(':') == std::string_view::npos) {
+    url += ":80";
+  }
   return url;
 }
 
@@ -122,7 +138,9 @@ using Slist = std::unique_ptr<curl_slist, SlistDeleter>;
 
 bool Append(Slist* list, const std::string& line) {
   curl_slist* grown = curl_slist_append(list->get(), line.c_str());
-  if (grown == nullptr) return false;
+  if (grown == nullptr) {
+    return false;
+  }
   (void)list->release();
   list->reset(grown);
   return true;
@@ -134,27 +152,44 @@ bool Append(Slist* list, const std::string& line) {
 bool BuildHeaderList(std::string_view block, std::string_view userAgent, bool keepCookie,
                      Slist* list) {
   std::string agent(userAgent.substr(0, userAgent.find_first_of("\r\n")));
-  if (!Append(list, "User-Agent: " + agent)) return false;
+  if (!Append(list, "User-Agent: " + agent)) {
+    return false;
+  }
   std::size_t pos = 0;
   while (pos <= block.size()) {
     std::size_t end = block.find("\r\n", pos);
-    if (end == std::string_view::npos) end = block.size();
+    if (end == std::string_view::npos) {
+      end = block.size();
+    }
     const std::string_view line = block.substr(pos, end - pos);
     pos = end + 2;
-    if (line.empty() || line.find_first_of("\r\n") != std::string_view::npos) continue;
+    if (line.empty() || line.find_first_of("\r\n") != std::string_view::npos) {
+      continue;
+    }
     const std::size_t colon = line.find(':');
-    if (colon == std::string_view::npos) continue;
+    if (colon == std::string_view::npos) {
+      continue;
+    }
     const std::string_view name = TrimSpaces(line.substr(0, colon));
-    if (EqualsIgnoringCase(name, "User-Agent")) continue;
-    if (!keepCookie && EqualsIgnoringCase(name, "Cookie")) continue;
+    if (EqualsIgnoringCase(name, "User-Agent")) {
+      continue;
+    }
+    if (!keepCookie && EqualsIgnoringCase(name, "Cookie")) {
+      continue;
+    }
     std::string entry(line);
     // "Name:" alone would make libcurl drop the line; "Name;" sends "Name:".
-    if (TrimSpaces(line.substr(colon + 1)).empty())
+    if (TrimSpaces(line.substr(colon + 1)).empty()) {
       entry = std::string(line.substr(0, colon)) + ";";
-    if (!Append(list, entry)) return false;
+    }
+    if (!Append(list, entry)) {
+      return false;
+    }
   }
   for (const char* blank : {"Accept:", "Expect:", "Content-Type:", "Proxy-Connection:"}) {
-    if (!Append(list, blank)) return false;
+    if (!Append(list, blank)) {
+      return false;
+    }
   }
   return true;
 }
@@ -182,7 +217,9 @@ size_t OnHeader(char* data, size_t size, size_t count, void* user) {
   const std::size_t n = size * count;
   hop->lastActivity = Clock::now();
   std::string_view line(data, n);
-  while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.remove_suffix(1);
+  while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) {
+    line.remove_suffix(1);
+  }
   if (line.substr(0, 5) == "HTTP/") {
     // A new answer (after an interim 1xx one): only the last one is kept.
     hop->rawHeaders.clear();
@@ -191,7 +228,9 @@ size_t OnHeader(char* data, size_t size, size_t count, void* user) {
     return n;  // trailer lines after the body
   }
   const bool sectionEnds = line.empty();
-  if (sectionEnds) hop->headersDone = true;
+  if (sectionEnds) {
+    hop->headersDone = true;
+  }
   const std::size_t room =
       kMaxRawHeaderBytes + 1 - std::min(hop->rawHeaders.size(), kMaxRawHeaderBytes + 1);
   std::string piece(line);
@@ -247,7 +286,9 @@ struct HopResult {
 // Runs the easy handle to its end through `multi`.
 HopResult RunHop(CURLM* multi, CURL* easy, Hop* hop, const HttpLimits& limits) {
   HopResult result;
-  if (curl_multi_add_handle(multi, easy) != CURLM_OK) return result;
+  if (curl_multi_add_handle(multi, easy) != CURLM_OK) {
+    return result;
+  }
   hop->lastActivity = Clock::now();
   for (;;) {
     if (hop->cancel->stop_requested()) {
@@ -255,7 +296,9 @@ HopResult RunHop(CURLM* multi, CURL* easy, Hop* hop, const HttpLimits& limits) {
       break;
     }
     int running = 0;
-    if (curl_multi_perform(multi, &running) != CURLM_OK) break;
+    if (curl_multi_perform(multi, &running) != CURLM_OK) {
+      break;
+    }
     if (running == 0) {
       int left = 0;
       while (CURLMsg* message = curl_multi_info_read(multi, &left)) {
@@ -274,7 +317,9 @@ HopResult RunHop(CURLM* multi, CURL* easy, Hop* hop, const HttpLimits& limits) {
       break;
     }
     const auto wait = std::clamp<long long>((limits.stallTimeout - idle).count(), 1, 1000);
-    if (curl_multi_poll(multi, nullptr, 0, static_cast<int>(wait), nullptr) != CURLM_OK) break;
+    if (curl_multi_poll(multi, nullptr, 0, static_cast<int>(wait), nullptr) != CURLM_OK) {
+      break;
+    }
   }
   curl_multi_remove_handle(multi, easy);
   return result;
@@ -300,10 +345,14 @@ struct Origin {
 
 bool ParseOrigin(const char* url, Origin* origin) {
   std::unique_ptr<CURLU, UrlDeleter> parsed(curl_url());
-  if (!parsed || curl_url_set(parsed.get(), CURLUPART_URL, url, 0) != CURLUE_OK) return false;
+  if (!parsed || curl_url_set(parsed.get(), CURLUPART_URL, url, 0) != CURLUE_OK) {
+    return false;
+  }
   const auto part = [&](CURLUPart which, unsigned flags, std::string* out) {
     char* value = nullptr;
-    if (curl_url_get(parsed.get(), which, &value, flags) != CURLUE_OK) return false;
+    if (curl_url_get(parsed.get(), which, &value, flags) != CURLUE_OK) {
+      return false;
+    }
     *out = value;
     curl_free(value);
     return true;
@@ -312,8 +361,12 @@ bool ParseOrigin(const char* url, Origin* origin) {
       !part(CURLUPART_PORT, CURLU_DEFAULT_PORT, &origin->port)) {
     return false;
   }
-  for (char& c : origin->scheme) c = AsciiLower(c);
-  for (char& c : origin->host) c = AsciiLower(c);
+  for (char& c : origin->scheme) {
+    c = AsciiLower(c);
+  }
+  for (char& c : origin->host) {
+    c = AsciiLower(c);
+  }
   return true;
 }
 
@@ -347,7 +400,9 @@ bool SetCommonOptions(CURL* easy, const HttpLimits& limits, Hop* hop) {
   set(CURLOPT_NOPROGRESS, 0L);
   set(CURLOPT_XFERINFOFUNCTION, &OnProgress);
   set(CURLOPT_XFERINFODATA, static_cast<void*>(hop));
-  if (g_share != nullptr) set(CURLOPT_SHARE, g_share);
+  if (g_share != nullptr) {
+    set(CURLOPT_SHARE, g_share);
+  }
   return ok;
 }
 
@@ -376,9 +431,13 @@ bool SetMethod(CURL* easy, const std::string& method, const std::optional<std::s
 
 void InitHttp() {
   std::call_once(g_initOnce, [] {
-    if (curl_global_init(CURL_GLOBAL_DEFAULT) != CURLE_OK) return;
+    if (curl_global_init(CURL_GLOBAL_DEFAULT) != CURLE_OK) {
+      return;
+    }
     CURLSH* share = curl_share_init();
-    if (share == nullptr) return;
+    if (share == nullptr) {
+      return;
+    }
     bool ok = curl_share_setopt(share, CURLSHOPT_LOCKFUNC, &LockShare) == CURLSHE_OK &&
               curl_share_setopt(share, CURLSHOPT_UNLOCKFUNC, &UnlockShare) == CURLSHE_OK;
     for (const curl_lock_data data :
@@ -406,18 +465,24 @@ HttpLimits CurrentHttpLimits() {
 HttpResponse PerformHttp(const HttpRequest& request) {
   InitHttp();
   HttpResponse response;
-  if (!IsValidHost(request.host) || request.port < 0 || request.port > 65535) return response;
+  if (!IsValidHost(request.host) || request.port < 0 || request.port > 65535) {
+    return response;
+  }
 
   const HttpLimits limits = CurrentHttpLimits();
   std::unique_ptr<CURL, EasyDeleter> easy(curl_easy_init());
   std::unique_ptr<CURLM, MultiDeleter> multi(curl_multi_init());
-  if (!easy || !multi) return response;
+  if (!easy || !multi) {
+    return response;
+  }
 
   Hop hop;
   hop.easy = easy.get();
   hop.maxBody = limits.maxBodyBytes;
   hop.cancel = &request.cancel;
-  if (!SetCommonOptions(easy.get(), limits, &hop)) return response;
+  if (!SetCommonOptions(easy.get(), limits, &hop)) {
+    return response;
+  }
 
   // The first hop: origin URL plus the request-target exactly as encoded here.
   bool secure = request.secure;
@@ -432,7 +497,9 @@ HttpResponse PerformHttp(const HttpRequest& request) {
   std::string method(request.method);
   std::optional<std::string_view> body = request.body;
   Origin firstOrigin;
-  if (!ParseOrigin(url.c_str(), &firstOrigin)) return response;
+  if (!ParseOrigin(url.c_str(), &firstOrigin)) {
+    return response;
+  }
   bool keepCookie = true;
 
   response.started = true;
@@ -452,7 +519,9 @@ HttpResponse PerformHttp(const HttpRequest& request) {
         (!target.empty() && !proxy.empty() && !secure) ? absolute + target : target;
     ok = ok && curl_easy_setopt(easy.get(), CURLOPT_REQUEST_TARGET,
                                 fullTarget.empty() ? nullptr : fullTarget.c_str()) == CURLE_OK;
-    if (!ok) return response;
+    if (!ok) {
+      return response;
+    }
 
     hop.rawHeaders.clear();
     hop.headersDone = false;
@@ -461,8 +530,12 @@ HttpResponse PerformHttp(const HttpRequest& request) {
     hop.endedAfterHeaders = false;
     hop.seenDown = hop.seenUp = 0;
     HopResult result = RunHop(multi.get(), easy.get(), &hop, limits);
-    if (hop.endedAfterHeaders) result.code = CURLE_OK;
-    if (result.end != HopEnd::kDone) return response;  // cancelled or broken
+    if (hop.endedAfterHeaders) {
+      result.code = CURLE_OK;
+    }
+    if (result.end != HopEnd::kDone) {
+      return response;  // cancelled or broken
+    }
 
     long status = 0;
     curl_easy_getinfo(easy.get(), CURLINFO_RESPONSE_CODE, &status);
@@ -492,7 +565,9 @@ HttpResponse PerformHttp(const HttpRequest& request) {
     response.answered = hop.headersDone;
     response.status = response.answered ? static_cast<int>(status) : 0;
     response.rawHeaders = std::move(hop.rawHeaders);
-    if (!hop.overCap) response.body = std::move(hop.body);
+    if (!hop.overCap) {
+      response.body = std::move(hop.body);
+    }
     response.complete = result.code == CURLE_OK && response.answered;
     return response;
   }

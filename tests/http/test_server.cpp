@@ -38,12 +38,16 @@ std::string ReadLine(std::FILE* in) {
 
 TestServer::TestServer(const Options& options) {
   std::string pattern = (std::filesystem::temp_directory_path() / "pelmora-server-XXXXXX").string();
-  if (::mkdtemp(pattern.data()) == nullptr) return;
+  if (::mkdtemp(pattern.data()) == nullptr) {
+    return;
+  }
   m_workdir = pattern;
 
   int toChild[2];
   int fromChild[2];
-  if (::pipe2(toChild, O_CLOEXEC) != 0) return;
+  if (::pipe2(toChild, O_CLOEXEC) != 0) {
+    return;
+  }
   if (::pipe2(fromChild, O_CLOEXEC) != 0) {
     ::close(toChild[0]);
     ::close(toChild[1]);
@@ -76,7 +80,9 @@ TestServer::TestServer(const Options& options) {
   }
   m_toChild = ::fdopen(toChild[1], "w");
   m_fromChild = ::fdopen(fromChild[0], "r");
-  if (m_toChild == nullptr || m_fromChild == nullptr) return;
+  if (m_toChild == nullptr || m_fromChild == nullptr) {
+    return;
+  }
 
   const std::string ready = ReadLine(m_fromChild);
   int http = 0;
@@ -94,10 +100,16 @@ TestServer::~TestServer() {
     std::fputs("{\"cmd\":\"quit\"}\n", m_toChild);
     std::fclose(m_toChild);
   }
-  if (m_fromChild != nullptr) std::fclose(m_fromChild);
-  if (m_child > 0) ::waitpid(m_child, nullptr, 0);
+  if (m_fromChild != nullptr) {
+    std::fclose(m_fromChild);
+  }
+  if (m_child > 0) {
+    ::waitpid(m_child, nullptr, 0);
+  }
   std::error_code ignored;
-  if (!m_workdir.empty()) std::filesystem::remove_all(m_workdir, ignored);
+  if (!m_workdir.empty()) {
+    std::filesystem::remove_all(m_workdir, ignored);
+  }
 }
 
 std::string TestServer::HttpUrl(std::string_view path) const {
@@ -113,7 +125,9 @@ std::string TestServer::HttpsUrl(std::string_view path) const {
 }
 
 std::string TestServer::Command(const std::string& json) {
-  if (!ok()) return {};
+  if (!ok()) {
+    return {};
+  }
   std::fputs(json.c_str(), m_toChild);
   std::fputc('\n', m_toChild);
   std::fflush(m_toChild);
@@ -139,7 +153,9 @@ void TestServer::Route(std::string_view path, const Answer& answer) {
   json += ",\"chunk_size\":" + std::to_string(answer.chunkSize);
   json += ",\"chunk_delay_ms\":" + std::to_string(answer.chunkDelayMs);
   json += std::string(",\"stall\":") + (answer.stall ? "true" : "false");
-  if (!answer.raw.empty()) json += ",\"raw\":\"" + Hex(answer.raw) + "\"";
+  if (!answer.raw.empty()) {
+    json += ",\"raw\":\"" + Hex(answer.raw) + "\"";
+  }
   json += "}}";
   const std::lock_guard lock(m_lock);
   Command(json);
@@ -158,12 +174,15 @@ std::vector<RecordedRequest> TestServer::FetchLog(const char* kind) {
   for (int i = 0; i < n; ++i) {
     const std::string header = ReadLine(m_fromChild);
     const std::size_t space = header.find(' ');
-    if (space == std::string::npos) break;
+    if (space == std::string::npos) {
+      break;
+    }
     RecordedRequest request;
     request.listener = header.substr(0, space);
     request.raw.resize(static_cast<std::size_t>(std::atol(header.c_str() + space + 1)));
-    if (std::fread(request.raw.data(), 1, request.raw.size(), m_fromChild) != request.raw.size())
+    if (std::fread(request.raw.data(), 1, request.raw.size(), m_fromChild) != request.raw.size()) {
       break;
+    }
     requests.push_back(std::move(request));
   }
   return requests;

@@ -190,8 +190,9 @@ TEST_F(WebRequestTest, RequestLinesAndBodies) {
     EXPECT_TRUE(outcome.complete);
     EXPECT_EQ(body.str(), c.method == 2 ? "" : "answer");
     std::string expected = c.expected;
-    for (std::size_t at; (at = expected.find("{URL}")) != std::string::npos;)
+    for (std::size_t at; (at = expected.find("{URL}")) != std::string::npos;) {
       expected.replace(at, 5, url);
+    }
     for (std::size_t at; (at = expected.find("{HOST}")) != std::string::npos;) {
       expected.replace(at, 6, HostLine());
     }
@@ -485,14 +486,16 @@ TEST_F(WebRequestTest, ParallelCallsShareNothingVisible) {
   std::atomic<int> good{0};
   {
     std::vector<std::jthread> threads;
+    threads.reserve(16);
     for (int i = 0; i < 16; ++i) {
       threads.emplace_back([i, &good] {
         const std::string path = "/p" + std::to_string(i);
         const std::string url = i % 2 == 0 ? server().HttpUrl(path) : server().HttpsUrl(path);
         RequestOutcome outcome;
         const Bytes body = WebRequest(Text(url), {.outcome = &outcome});
-        if (outcome.complete && body.str() == std::string(20000 + i, static_cast<char>('a' + i)))
+        if (outcome.complete && body.str() == std::string(20000 + i, static_cast<char>('a' + i))) {
           ++good;
+        }
       });
     }
   }
