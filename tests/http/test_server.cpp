@@ -173,13 +173,14 @@ std::vector<RecordedRequest> TestServer::FetchLog(const char* kind) {
   const int n = std::atoi(count.c_str());
   for (int i = 0; i < n; ++i) {
     const std::string header = ReadLine(m_fromChild);
-    const std::size_t space = header.find(' ');
-    if (space == std::string::npos) {
+    RecordedRequest request;
+    char listener[16] = {};
+    long length = 0;
+    if (std::sscanf(header.c_str(), "%15s %d %ld", listener, &request.connection, &length) != 3) {
       break;
     }
-    RecordedRequest request;
-    request.listener = header.substr(0, space);
-    request.raw.resize(static_cast<std::size_t>(std::atol(header.c_str() + space + 1)));
+    request.listener = listener;
+    request.raw.resize(static_cast<std::size_t>(length));
     if (std::fread(request.raw.data(), 1, request.raw.size(), m_fromChild) != request.raw.size()) {
       break;
     }

@@ -62,6 +62,7 @@ struct Answer {
 
 struct RecordedRequest {
   std::string listener;  // "http", "http2" or "https"
+  int connection = 0;    // numbers the server's connections from 1; equal: one connection
   std::string raw;       // request line, header lines, empty line and body, as received
 };
 

@@ -11,7 +11,8 @@ JSON command a line on stdin and answers on stdout:
   {"cmd": "route", "path": HEX, "answer": {...}}   -> "ok"
   {"cmd": "reset"}                                 -> "ok" (routes and log cleared)
   {"cmd": "requests"} / {"cmd": "take"}            -> "N", then N times
-                                                      "<listener> <len>" and the raw bytes
+                                                      "<listener> <connection> <len>"
+                                                      and the raw bytes
   {"cmd": "quit"}
 
 Byte strings travel as hex. An answer holds: status, headers (HEX lines),
@@ -39,7 +40,8 @@ import urllib.parse
 
 LOCK = threading.Lock()
 ROUTES = {}     # path bytes -> answer dict; guarded by LOCK
-LOG = []        # (listener, raw bytes); guarded by LOCK
+LOG = []        # (listener, connection number, raw bytes); guarded by LOCK
+CONNECTIONS = [0]  # connections accepted so far; guarded by LOCK
 FILES = {}      # path -> bytes, read once; guarded by LOCK
 ROOT = None
 
@@ -108,6 +110,9 @@ def decode_answer(a):
 
 class Handler(socketserver.BaseRequestHandler):
     def handle(self):
+        with LOCK:
+            CONNECTIONS[0] += 1
+            self.connection_number = CONNECTIONS[0]
         sock = self.request
         try:
             if self.server.tls is not None:
@@ -145,7 +150,8 @@ class Handler(socketserver.BaseRequestHandler):
                 buf += data
             body, buf = buf[:length], buf[length:]
             with LOCK:
-                LOG.append((self.server.name, head + b"\r\n\r\n" + body))
+                LOG.append((self.server.name, self.connection_number,
+                            head + b"\r\n\r\n" + body))
             if method == b"CONNECT":
                 self.tunnel(sock, target, buf)
                 return
@@ -266,8 +272,8 @@ def main():
                 if kind == "take":
                     LOG.clear()
             out.write(b"%d\n" % len(entries))
-            for name, raw in entries:
-                out.write(b"%s %d\n" % (name.encode(), len(raw)))
+            for name, number, raw in entries:
+                out.write(b"%s %d %d\n" % (name.encode(), number, len(raw)))
                 out.write(raw)
         out.flush()
     os._exit(0)

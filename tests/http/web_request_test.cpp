@@ -115,6 +115,12 @@ TEST_F(WebRequestTest, PictureFetchOverTls) {
             "GET /p.jpg HTTP/1.1\r\nHost: localhost:" + std::to_string(server().httpsPort()) +
                 "\r\n" + kAgentLine + "Accept: */*\r\nReferer: " + url +
                 "\r\nAccept-Language: zh-cn\r\n\r\n");
+
+  // The scheme is told by the first eight bytes in any letter case.
+  const std::string capitals =
+      "HTTPS://LOCALHOST:" + std::to_string(server().httpsPort()) + "/p.jpg";
+  EXPECT_EQ(WebRequest(Text(capitals)).str(), "jpeg");
+  EXPECT_EQ(server().TakeRequests().at(0).listener, "https");
 }
 
 TEST_F(WebRequestTest, RequestLinesAndBodies) {
@@ -276,8 +282,7 @@ TEST_F(WebRequestTest, HeaderCaptureStopsAt5000Bytes) {
 }
 
 TEST_F(WebRequestTest, UnreachableServer) {
-  // The second listener's port, once the route answers, is known to be ours;
-  // port 1 on the loopback refuses connections.
+  // Nothing listens on port 1 of the loopback.
   Text raw = "stale";
   Text cookies = "stale";
   RequestOutcome outcome{.status = 7, .complete = true};
@@ -475,6 +480,19 @@ TEST_F(WebRequestTest, StopRequestEndsTheTransfer) {
                   .empty());
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
   EXPECT_FALSE(outcome.complete);
+}
+
+TEST_F(WebRequestTest, ConnectionsAreReused) {
+  TrustServer();
+  server().Route("/again", {.body = "again"});
+  for (const std::string& url : {server().HttpUrl("/again"), server().HttpsUrl("/again")}) {
+    SCOPED_TRACE(url);
+    EXPECT_EQ(WebRequest(Text(url)).str(), "again");
+    EXPECT_EQ(WebRequest(Text(url)).str(), "again");
+    const std::vector<RecordedRequest> requests = server().TakeRequests();
+    ASSERT_EQ(requests.size(), 2u);
+    EXPECT_EQ(requests[0].connection, requests[1].connection);
+  }
 }
 
 TEST_F(WebRequestTest, ParallelCallsShareNothingVisible) {
