@@ -42,7 +42,6 @@ LOCK = threading.Lock()
 ROUTES = {}     # path bytes -> answer dict; guarded by LOCK
 LOG = []        # (listener, connection number, raw bytes); guarded by LOCK
 CONNECTIONS = [0]  # connections accepted so far; guarded by LOCK
-FILES = {}      # path -> bytes, read once; guarded by LOCK
 ROOT = None
 
 
@@ -80,18 +79,12 @@ def file_for(path):
     if not parts or any(p in (b".", b"..") for p in parts):
         return None
     full = os.path.join(ROOT, *(os.fsdecode(p) for p in parts))
-    with LOCK:
-        if full in FILES:
-            return FILES[full]
     if not os.path.isfile(full):
         return None
     with open(full, "rb") as f:
         data = f.read()
     kind = mimetypes.guess_type(full)[0] or "application/octet-stream"
-    entry = {"status": 200, "headers": [("Content-Type: " + kind).encode()], "body": data}
-    with LOCK:
-        FILES[full] = entry
-    return entry
+    return {"status": 200, "headers": [("Content-Type: " + kind).encode()], "body": data}
 
 
 def decode_answer(a):

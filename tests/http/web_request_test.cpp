@@ -3,10 +3,13 @@
 #include "http/web_request.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
+#include <filesystem>
+#include <fstream>
 #include <memory>
 #include <string>
 #include <thread>
@@ -518,6 +521,35 @@ TEST_F(WebRequestTest, ParallelCallsShareNothingVisible) {
     }
   }
   EXPECT_EQ(good.load(), 16);
+}
+
+}  // namespace
+}  // namespace pelmora::http
+
+namespace pelmora::http {
+namespace {
+
+// The server's folder mode, which the application's end-to-end tests rely on.
+TEST(TestServerFolderTest, ServesFilesByTheirRawNames) {
+  const std::filesystem::path root =
+      std::filesystem::temp_directory_path() / ("pelmora-root-" + std::to_string(::getpid()));
+  std::filesystem::create_directories(root / "pics");
+  const std::string gbkName = "\xcd\xbc 1.jpg";
+  { std::ofstream(root / "pics" / gbkName, std::ios::binary) << std::string("\xff\xd8jpeg", 6); }
+  {
+    TestServer server({.root = root});
+    ASSERT_TRUE(server.ok());
+    RequestOutcome outcome;
+    EXPECT_EQ(WebRequest(Text(server.HttpUrl("/pics/" + gbkName)), {.outcome = &outcome}).str(),
+              std::string("\xff\xd8jpeg", 6));
+    EXPECT_EQ(outcome.status, 200);
+    EXPECT_EQ(WebRequest(Text(server.HttpUrl("/pics/missing.jpg")), {.outcome = &outcome}).str(),
+              "not found");
+    EXPECT_EQ(outcome.status, 404);
+    EXPECT_EQ(WebRequest(Text(server.HttpUrl("/pics/../pics/x")), {.outcome = &outcome}).str(),
+              "not found");
+  }
+  std::filesystem::remove_all(root);
 }
 
 }  // namespace
