@@ -343,10 +343,24 @@ struct Origin {
   friend bool operator==(const Origin&, const Origin&) = default;
 };
 
-bool ParseOrigin(const char* url, Origin* origin) {
+// Also gives the URL back without user name, password and fragment, when
+// `cleaned` is not null: credentials in a redirect would make libcurl send an
+// Authorization line of its own.
+bool ParseOrigin(const char* url, Origin* origin, std::string* cleaned = nullptr) {
   std::unique_ptr<CURLU, UrlDeleter> parsed(curl_url());
   if (!parsed || curl_url_set(parsed.get(), CURLUPART_URL, url, 0) != CURLUE_OK) {
     return false;
+  }
+  if (cleaned != nullptr) {
+    char* value = nullptr;
+    if (curl_url_set(parsed.get(), CURLUPART_USER, nullptr, 0) != CURLUE_OK ||
+        curl_url_set(parsed.get(), CURLUPART_PASSWORD, nullptr, 0) != CURLUE_OK ||
+        curl_url_set(parsed.get(), CURLUPART_FRAGMENT, nullptr, 0) != CURLUE_OK ||
+        curl_url_get(parsed.get(), CURLUPART_URL, &value, 0) != CURLUE_OK) {
+      return false;
+    }
+    *cleaned = value;
+    curl_free(value);
   }
   const auto part = [&](CURLUPart which, unsigned flags, std::string* out) {
     char* value = nullptr;
@@ -545,13 +559,14 @@ HttpResponse PerformHttp(const HttpRequest& request) {
       curl_easy_getinfo(easy.get(), CURLINFO_REDIRECT_URL, &location);
       if (location != nullptr) {
         Origin next;
-        if (redirects >= limits.maxRedirects || !ParseOrigin(location, &next) ||
+        std::string nextUrl;
+        if (redirects >= limits.maxRedirects || !ParseOrigin(location, &next, &nextUrl) ||
             (next.scheme != "http" && next.scheme != "https")) {
           return response;  // refused: no answer is handed back
         }
         keepCookie = keepCookie && next == firstOrigin;
         secure = next.scheme == "https";
-        url = location;
+        url = std::move(nextUrl);
         target.clear();
         if ((status == 303 && method != "HEAD") ||
             ((status == 301 || status == 302) && method == "POST")) {

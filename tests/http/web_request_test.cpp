@@ -394,10 +394,20 @@ TEST_F(WebRequestTest, CookieLineStaysWithItsOrigin) {
   server().Route("/away",
                  {.status = 302, .headers = {"Location: " + server().OtherHttpUrl("/end")}});
   server().Route("/end", {.body = "end"});
+  server().Route("/creds", {.status = 302,
+                            .headers = {"Location: http://user:pw@127.0.0.1:" +
+                                        std::to_string(server().httpPort()) + "/end#frag"}});
   EXPECT_EQ(WebRequest(Text(server().HttpUrl("/same")), {.cookies = Text("s=1")}).str(), "end");
   std::vector<RecordedRequest> hops = server().TakeRequests();
   ASSERT_EQ(hops.size(), 2u);
   EXPECT_NE(hops[1].raw.find("\r\nCookie: s=1\r\n"), std::string::npos);
+
+  // Credentials in a redirect are not turned into an Authorization line.
+  EXPECT_EQ(WebRequest(Text(server().HttpUrl("/creds"))).str(), "end");
+  hops = server().TakeRequests();
+  ASSERT_EQ(hops.size(), 2u);
+  EXPECT_EQ(hops[1].raw.substr(0, 17), "GET /end HTTP/1.1");
+  EXPECT_EQ(hops[1].raw.find("Authorization"), std::string::npos);
 
   EXPECT_EQ(WebRequest(Text(server().HttpUrl("/away")), {.cookies = Text("s=1")}).str(), "end");
   hops = server().TakeRequests();
