@@ -1,6 +1,11 @@
 // pelmora-cli run as a program against the local test server.
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <spawn.h>
 #include <sys/wait.h>
+
+#include <chrono>
+#include <thread>
 
 #include <cstdlib>
 #include <sstream>
@@ -9,6 +14,8 @@
 
 #include "tests/app/test_folder.h"
 #include "tests/http/test_server.h"
+
+extern char** environ;
 
 namespace pelmora::app {
 namespace {
@@ -190,6 +197,47 @@ TEST_F(CliTest, ExitStatuses) {
     EXPECT_EQ(run.status, c.status) << run.err;
     EXPECT_NE((run.out + run.err).find(c.inOutput), std::string::npos) << run.out << run.err;
   }
+}
+
+TEST_F(CliTest, AnInterruptCancelsTheTransfersAndExits130) {
+  std::string block;
+  for (int i = 0; i < 3; ++i) {
+    const std::string path = "/stall" + std::to_string(i) + ".jpg";
+    s_server->Route(path, Answer{.stall = true});
+    block += (block.empty() ? "" : ",") + Link(path);
+  }
+  s_server->Route("/post", Answer{.body = "clear_picSrc=" + block + "&thumb_picSrc=%"});
+  const auto dir = m_folder.path() / "out";
+  const std::string cli = PELMORA_CLI;
+  const std::string url = s_server->HttpUrl("/post");
+  const std::string dirText = dir.string();
+  std::vector<char*> argv = {const_cast<char*>(cli.c_str()),    const_cast<char*>("--quiet"),
+                             const_cast<char*>("--cookie"),     const_cast<char*>("k=v"),
+                             const_cast<char*>("--dir"),        const_cast<char*>(dirText.c_str()),
+                             const_cast<char*>(url.c_str()),    nullptr};
+  pid_t pid = -1;
+  ASSERT_EQ(posix_spawn(&pid, cli.c_str(), nullptr, nullptr, argv.data(), environ), 0);
+
+  // Wait until every picture request is in flight.
+  for (int i = 0; i < 1000; ++i) {
+    int gets = 0;
+    for (const auto& request : s_server->Requests()) {
+      gets += request.raw.rfind("GET /stall", 0) == 0 ? 1 : 0;
+    }
+    if (gets == 3) {
+      break;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  const auto start = std::chrono::steady_clock::now();
+  ::kill(pid, SIGINT);
+  int status = 0;
+  ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+  // The stalled transfers would otherwise hold it for the 30 s stall limit.
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 130);
+  EXPECT_TRUE(pelmora::testing::Names(dir).empty());
 }
 
 }  // namespace
