@@ -467,6 +467,10 @@ TEST_F(WebRequestTest, BoundedWaitsAndSizes) {
        false},
       {"cut short", {.body = std::string(50, 'c'), .declaredLength = 100}, 50, false},
       {"ends at the close", {.body = std::string(70, 'e'), .closeDelimited = true}, 70, true},
+      {"stalls after the first piece",
+       {.body = std::string(40, 's'), .chunkSize = 10, .chunkDelayMs = 2000},
+       10,
+       false},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.label);
