@@ -25,6 +25,7 @@
 #include "platform/console.h"
 #include "platform/files.h"
 #include "platform/headless/headless_window.h"
+#include "platform/memory.h"
 #include "platform/http.h"
 #include "text/bytes.h"
 #include "text/charset.h"
@@ -142,9 +143,10 @@ int main(int argc, char** argv) {
     cookieText = pelmora::text::ToText(pelmora::text::Bytes(*cookieText)).str();
   }
 
-  // Before any thread: the HTTP library's global set-up, and Ctrl-C as an
-  // event every later thread leaves to the watcher below.
+  // Before any thread: Ctrl-C as an event every later thread leaves to the
+  // watcher below, the allocator's settings, the HTTP library's global set-up.
   pelmora::platform::CatchInterrupts();
+  pelmora::platform::ReuseLargeBuffers();
   pelmora::platform::InitHttp();
 
   Progress progress;

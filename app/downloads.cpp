@@ -1,5 +1,6 @@
 #include "app/downloads.h"
 
+#include <algorithm>
 #include <condition_variable>
 #include <memory>
 #include <mutex>
@@ -37,6 +38,36 @@ std::atomic<std::int64_t> g_workersStarted{0};
 std::mutex g_activeLock;
 std::condition_variable g_activeChanged;
 int g_activeWorkers = 0;  // guarded by g_activeLock
+
+// Decoding and encoding are bound by the processor: more of them at once than
+// there are cores gains nothing and multiplies the memory of decoded
+// pictures. Transfers are not limited.
+class ConversionSlots {
+ public:
+  // Takes a slot; false when `stop` came first.
+  bool Acquire(const std::stop_token& stop) {
+    std::unique_lock lock(m_lock);
+    if (!m_freed.wait(lock, stop, [this] { return m_free > 0; })) {
+      return false;
+    }
+    --m_free;
+    return true;
+  }
+  void Release() {
+    {
+      std::lock_guard lock(m_lock);
+      ++m_free;
+    }
+    m_freed.notify_one();
+  }
+
+ private:
+  std::mutex m_lock;
+  std::condition_variable_any m_freed;
+  int m_free = static_cast<int>(std::max(2u, std::thread::hardware_concurrency()));  // guarded by m_lock
+};
+
+ConversionSlots g_conversionSlots;
 
 // One claimed row.
 struct Claim {
@@ -87,8 +118,16 @@ void DownloadOne(const Claim& claim, const std::stop_token& stop, PictureReport*
       outcome.status >= 400) {
     return;
   }
+  // A JPEG is kept as it is after a look at its header, which costs little.
+  const bool decodes = !body.view().starts_with("\xff\xd8\xff");
+  if (decodes && !g_conversionSlots.Acquire(stop)) {
+    return;
+  }
   text::Bytes encoded;
   const int converted = imaging::ConvertImage(body, kJpegFormat, text::Text(), &encoded, false);
+  if (decodes) {
+    g_conversionSlots.Release();
+  }
   body = text::Bytes();
   if (converted != 1 || stop.stop_requested()) {
     return;

@@ -10,7 +10,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <random>
 #include <string>
 #include <vector>
 
@@ -66,13 +65,12 @@ bool WriteAll(int fd, std::string_view bytes, int* errorCode) {
   return true;
 }
 
-// A name that no other writer in this or another process picks at the same
-// moment: the process id, a per-process counter and a random part.
+// A name that no other writer of this process picks: the process id and a
+// per-process counter. A leftover of an earlier process with the same id is
+// stepped over, since the file is created exclusively.
 std::string TemporaryName() {
   static std::atomic<unsigned> counter{0};
-  thread_local std::minstd_rand random{std::random_device{}()};
-  return ".pelmora-" + std::to_string(::getpid()) + "-" + std::to_string(counter++) + "-" +
-         std::to_string(random()) + ".part";
+  return ".pelmora-" + std::to_string(::getpid()) + "-" + std::to_string(counter++) + ".part";
 }
 
 // Creates a new temporary file in `folder` with `mode` (less the umask),
