@@ -2,7 +2,6 @@
 // through the headless window and reported on standard output.
 
 #include <CLI/CLI.hpp>
-
 #include <atomic>
 #include <chrono>
 #include <cstdint>
@@ -25,8 +24,8 @@
 #include "platform/console.h"
 #include "platform/files.h"
 #include "platform/headless/headless_window.h"
-#include "platform/memory.h"
 #include "platform/http.h"
+#include "platform/memory.h"
 #include "text/bytes.h"
 #include "text/charset.h"
 
@@ -114,8 +113,8 @@ int main(int argc, char** argv) {
   bool quiet = false;
   CLI::Option* cookieOption =
       cli.add_option("--cookie", cookie, "The session cookie (visible to other local users)");
-  CLI::Option* cookieFileOption = cli.add_option(
-      "--cookie-file", cookieFile, "Read the cookie from FILE ('-': standard input)");
+  CLI::Option* cookieFileOption = cli.add_option("--cookie-file", cookieFile,
+                                                 "Read the cookie from FILE ('-': standard input)");
   cookieOption->excludes(cookieFileOption);
   cli.add_option("--dir", folder, "Save the pictures in DIR (default: ~/图片下载)");
   cli.add_flag("-q,--quiet", quiet, "No progress bar");
@@ -191,7 +190,8 @@ int main(int argc, char** argv) {
   if (!interrupted && status == kExitAllSaved) {
     const int total = window->RowCount();
     const bool showProgress =
-        !quiet && total > 0 && pelmora::platform::IsTerminal(pelmora::platform::StandardStream::kError);
+        !quiet && total > 0 &&
+        pelmora::platform::IsTerminal(pelmora::platform::StandardStream::kError);
     const auto start = std::chrono::steady_clock::now();
     window->Click(Control::kDownloadButton);
     while (!pelmora::app::WaitForWorkers(std::chrono::milliseconds(200))) {
@@ -210,7 +210,8 @@ int main(int argc, char** argv) {
         std::filesystem::path file;
         {
           std::lock_guard lock(progress.lock);
-          if (auto found = progress.files.find(window->RowKey(row)); found != progress.files.end()) {
+          if (auto found = progress.files.find(window->RowKey(row));
+              found != progress.files.end()) {
             file = found->second;
           }
         }

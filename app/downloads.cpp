@@ -64,7 +64,8 @@ class ConversionSlots {
  private:
   std::mutex m_lock;
   std::condition_variable_any m_freed;
-  int m_free = static_cast<int>(std::max(2u, std::thread::hardware_concurrency()));  // guarded by m_lock
+  int m_free =
+      static_cast<int>(std::max(2u, std::thread::hardware_concurrency()));  // guarded by m_lock
 };
 
 ConversionSlots g_conversionSlots;
@@ -94,8 +95,7 @@ bool ClaimRow(platform::Window& window, const std::stop_token& stop, Claim* clai
       continue;
     }
     std::string link = window.GetCellText(row, kLinkColumn);
-    if (window.RowKey(row) != key ||
-        !window.SetCellTextByKey(key, kStateColumn, kStateClaimed)) {
+    if (window.RowKey(row) != key || !window.SetCellTextByKey(key, kStateColumn, kStateClaimed)) {
       continue;
     }
     claim->rowKey = key;
@@ -111,11 +111,10 @@ bool ClaimRow(platform::Window& window, const std::stop_token& stop, Claim* clai
 // own. Fills `report`; `report->saved` only when the file was written.
 void DownloadOne(const Claim& claim, const std::stop_token& stop, PictureReport* report) {
   http::RequestOutcome outcome;
-  text::Bytes body = http::WebRequest(text::Text(claim.link),
-                                      {.method = 0, .outcome = &outcome, .cancel = stop});
+  text::Bytes body =
+      http::WebRequest(text::Text(claim.link), {.method = 0, .outcome = &outcome, .cancel = stop});
   report->bytes = body.size();
-  if (stop.stop_requested() || !outcome.complete || outcome.status == 0 ||
-      outcome.status >= 400) {
+  if (stop.stop_requested() || !outcome.complete || outcome.status == 0 || outcome.status >= 400) {
     return;
   }
   // A JPEG is kept as it is after a look at its header, which costs little.
@@ -174,8 +173,7 @@ void DownloadWorker(platform::Window& window, std::stop_token stop) {
     {
       std::lock_guard lock(*g_listLock);
       // A row a page scan has removed meanwhile keeps no mark: the key is gone.
-      window.SetCellTextByKey(claim.rowKey, kStateColumn,
-                              report.saved ? kStateDone : kStateFailed);
+      window.SetCellTextByKey(claim.rowKey, kStateColumn, report.saved ? kStateDone : kStateFailed);
     }
     if (Settings().onPictureDone) {
       Settings().onPictureDone(report);
@@ -197,14 +195,12 @@ void OnDownloadClicked(platform::Window& window) {
       ++g_activeWorkers;
     }
     try {
-      g_workers.push_back(Worker{
-          .thread = std::jthread(
-              [&window, ended](std::stop_token stop) {
-                DownloadWorker(window, stop);
-                ended->store(true);
-                WorkerEnded();
-              }),
-          .ended = ended});
+      g_workers.push_back(Worker{.thread = std::jthread([&window, ended](std::stop_token stop) {
+                                   DownloadWorker(window, stop);
+                                   ended->store(true);
+                                   WorkerEnded();
+                                 }),
+                                 .ended = ended});
     } catch (const std::system_error&) {
       // A thread that cannot be started is skipped; the others take its rows.
       WorkerEnded();

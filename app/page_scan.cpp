@@ -24,8 +24,8 @@ using platform::Control;
 // page has arrived.
 constexpr auto kPumpInterval = std::chrono::milliseconds(2);
 
-bool g_scanRunning = false;     // window thread only
-std::stop_source g_scanStop;    // window thread only
+bool g_scanRunning = false;   // window thread only
+std::stop_source g_scanStop;  // window thread only
 
 // The page body, fetched off the window thread while the window thread keeps
 // handling events (clicks, worker calls, a close).
@@ -100,7 +100,8 @@ void ScanPage(platform::Window& window) {
   const int count = text::ListCount(pieces);
   for (int i = 1; i <= count; ++i) {
     const int row = window.InsertRow(0, text::ToText(i).view());
-    window.SetCellText(row, kLinkColumn, text::ConcatText("http:", text::ListItem(pieces, i)).view());
+    window.SetCellText(row, kLinkColumn,
+                       text::ConcatText("http:", text::ListItem(pieces, i)).view());
     window.SetCellText(row, kStateColumn, kStateWaiting);
   }
 }

@@ -79,8 +79,7 @@ void OnWindowCreated(platform::Window& window) {
   g_listLock = CreateLock();
   const text::Bytes cookie = text::ReadFileBytes(CookieFile());
   window.SetControlText(platform::Control::kCookieBox, text::ToText(cookie).view());
-  window.SetControlText(platform::Control::kFolderBox,
-                        text::TextFromPath(DownloadFolder()).view());
+  window.SetControlText(platform::Control::kFolderBox, text::TextFromPath(DownloadFolder()).view());
 }
 
 void OnSaveCookieClicked(platform::Window& window) {

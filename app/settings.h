@@ -12,9 +12,9 @@ namespace pelmora::app {
 // What became of one claimed row. `saved` false means the row ended
 // "下载失败".
 struct PictureReport {
-  std::uint64_t rowKey = 0;      // the row's key in the window (RowKey)
-  int claim = 0;                 // the claim number within its run
-  std::string link;              // GBK, as listed
+  std::uint64_t rowKey = 0;  // the row's key in the window (RowKey)
+  int claim = 0;             // the claim number within its run
+  std::string link;          // GBK, as listed
   bool saved = false;
   std::filesystem::path file{};  // the file written; empty unless saved
   std::int64_t bytes = 0;        // bytes received for the picture

@@ -101,8 +101,8 @@ bool MakeBasePictures(const fs::path& folder) {
   const std::string c = (folder / "c.v").string();
   if (!Shell("vips gaussnoise " + r + " 2400 1600 --sigma 40 && vips gaussnoise " + g +
              " 2400 1600 --sigma 40 && vips gaussnoise " + b + " 2400 1600 --sigma 40 && " +
-             "vips bandjoin '" + r + " " + g + " " + b + "' " + c + " && vips cast " + c + " " +
-             v + " uchar")) {
+             "vips bandjoin '" + r + " " + g + " " + b + "' " + c + " && vips cast " + c + " " + v +
+             " uchar")) {
     return false;
   }
   // Noise takes about 0.43 bytes a pixel as JPEG, 2.8 as PNG, 1.4 as GIF.
@@ -127,8 +127,8 @@ bool MakeBasePictures(const fs::path& folder) {
 }
 
 // Serves `count` files under /<set>/: names and bases cycling per format.
-std::vector<std::string> MakeSet(const fs::path& root, const fs::path& bases, const std::string& set,
-                                 int jpegs, int pngs, int gifs) {
+std::vector<std::string> MakeSet(const fs::path& root, const fs::path& bases,
+                                 const std::string& set, int jpegs, int pngs, int gifs) {
   const fs::path folder = root / set;
   fs::remove_all(folder);
   fs::create_directories(folder);
@@ -177,8 +177,8 @@ Side RunSet(TestServer& server, const fs::path& work, const std::string& pelmora
   config.close();
   server.Route("/post", Answer{.body = "clear_picSrc=" + block + "&thumb_picSrc=%"});
 
-  const std::vector<std::string> curl = {"curl", "-s", "--parallel", "--parallel-max", "300",
-                                         "-K", (work / "curl.cfg").string()};
+  const std::vector<std::string> curl = {
+      "curl", "-s", "--parallel", "--parallel-max", "300", "-K", (work / "curl.cfg").string()};
   RunMeasured(curl);  // warms the server's file cache and the page cache
   Side side;
   side.curl = RunMeasured(curl);
@@ -192,9 +192,9 @@ Side RunSet(TestServer& server, const fs::path& work, const std::string& pelmora
   if (const char* wrap = std::getenv("PELMORA_BENCH_ENV")) {
     pelmora = {"env", wrap};
   }
-  for (const std::string& argument : {pelmoraCli, std::string("--quiet"), std::string("--cookie"),
-                                      std::string("k=v"), std::string("--dir"),
-                                      pelmoraOut.string(), server.HttpUrl("/post")}) {
+  for (const std::string& argument :
+       {pelmoraCli, std::string("--quiet"), std::string("--cookie"), std::string("k=v"),
+        std::string("--dir"), pelmoraOut.string(), server.HttpUrl("/post")}) {
     pelmora.push_back(argument);
   }
   side.pelmora = RunMeasured(pelmora);
@@ -214,8 +214,8 @@ void Report(const char* title, const Side& side, bool withThumbnail) {
               side.curl.status);
   if (withThumbnail) {
     std::printf("  %-28s wall %7.3f s  cpu %7.3f s  peak %7.1f MB  exit %d\n",
-                "vipsthumbnail (non-JPEGs)", side.thumbnail.wallSeconds,
-                side.thumbnail.cpuSeconds, side.thumbnail.peakMegabytes, side.thumbnail.status);
+                "vipsthumbnail (non-JPEGs)", side.thumbnail.wallSeconds, side.thumbnail.cpuSeconds,
+                side.thumbnail.peakMegabytes, side.thumbnail.status);
   }
   std::printf("  page faults pelmora %ld, curl %ld; context switches pelmora %ld, curl %ld\n",
               side.pelmora.minorFaults, side.curl.minorFaults, side.pelmora.contextSwitches,
@@ -238,8 +238,8 @@ int main() {
   }
   const fs::path root = data / "served";
   const auto allJpeg = MakeSet(root, bases, "jpeg", kPictures, 0, 0);
-  const auto mix = MakeSet(root, bases, "mix", kPictures * 7 / 10, kPictures * 2 / 10,
-                           kPictures / 10);
+  const auto mix =
+      MakeSet(root, bases, "mix", kPictures * 7 / 10, kPictures * 2 / 10, kPictures / 10);
   TestServer server({.root = root});
   if (!server.ok()) {
     std::fprintf(stderr, "bench_app: the local server did not start\n");

@@ -169,8 +169,8 @@ class HeadlessWindowImpl final : public HeadlessWindow {
     if (m_closing) {
       return;
     }
-    m_queue.push_back(Task{.run = [this, button] { RunClick(button); }, .done = done,
-                           .underLock = false});
+    m_queue.push_back(
+        Task{.run = [this, button] { RunClick(button); }, .done = done, .underLock = false});
     m_queueChanged.notify_all();
     m_callDone.wait(lock, [&] { return *done || m_closing; });
   }
@@ -266,8 +266,8 @@ class HeadlessWindowImpl final : public HeadlessWindow {
     if (m_closing || m_closeRequested) {
       return;
     }
-    m_queue.push_back(Task{.run = std::function<void()>(operation), .done = done,
-                           .underLock = true});
+    m_queue.push_back(
+        Task{.run = std::function<void()>(operation), .done = done, .underLock = true});
     m_queueChanged.notify_all();
     m_callDone.wait(lock, [&] { return *done || m_closing; });
   }

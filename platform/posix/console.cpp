@@ -1,8 +1,9 @@
 #include "platform/console.h"
 
+#include <unistd.h>
+
 #include <csignal>
 #include <ctime>
-#include <unistd.h>
 
 namespace pelmora::platform {
 

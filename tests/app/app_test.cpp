@@ -25,13 +25,13 @@ namespace pelmora::app {
 namespace {
 
 using namespace std::chrono_literals;
-using platform::Control;
 using pelmora::testing::Answer;
 using pelmora::testing::Names;
 using pelmora::testing::ReadAll;
 using pelmora::testing::TestFolder;
 using pelmora::testing::TestServer;
 using pelmora::testing::WriteAll;
+using platform::Control;
 
 using Row = std::array<std::string, 3>;  // number, link, state (GBK)
 
@@ -212,11 +212,15 @@ TEST_F(AppTest, RowsListTheFirstBlockLastPieceOnTop) {
     std::string scratch;  // the scratch box afterwards
   };
   const std::vector<Case> cases = {
-      {"A, B, C", PageWithBlock("%2F%2Fh%2FA,%2F%2Fh%2FB,%2F%2Fh%2FC"),
+      {"A, B, C",
+       PageWithBlock("%2F%2Fh%2FA,%2F%2Fh%2FB,%2F%2Fh%2FC"),
        {{"3", "http://h/C", waiting}, {"2", "http://h/B", waiting}, {"1", "http://h/A", waiting}},
        "//h/A\\//h/B\\//h/C"},
-      {"an encoded comma stays, an encoded backslash splits", PageWithBlock("A,B%2CC,D%5CE"),
-       {{"4", "http:E", waiting}, {"3", "http:D", waiting}, {"2", "http:B,C", waiting},
+      {"an encoded comma stays, an encoded backslash splits",
+       PageWithBlock("A,B%2CC,D%5CE"),
+       {{"4", "http:E", waiting},
+        {"3", "http:D", waiting},
+        {"2", "http:B,C", waiting},
         {"1", "http:A", waiting}},
        "A\\B,C\\D\\E"},
       {"only the first of two blocks",
@@ -225,10 +229,10 @@ TEST_F(AppTest, RowsListTheFirstBlockLastPieceOnTop) {
        "first"},
       {"Chinese escapes are listed in GBK, a 0x5C trail byte is no split",
        PageWithBlock("%2F%2Fh%2F%E5%9B%BE%E7%89%87.jpg,%2F%2Fh%2F%E4%B9%97.jpg"),
-       {{"2", "http://h/\x81\x5c.jpg", waiting},
-        {"1", "http://h/\xcd\xbc\xc6\xac.jpg", waiting}},
+       {{"2", "http://h/\x81\x5c.jpg", waiting}, {"1", "http://h/\xcd\xbc\xc6\xac.jpg", waiting}},
        "//h/\xcd\xbc\xc6\xac.jpg\\//h/\x81\x5c.jpg"},
-      {"empty pieces give bare links, a trailing comma none", PageWithBlock(",x,,"),
+      {"empty pieces give bare links, a trailing comma none",
+       PageWithBlock(",x,,"),
        {{"3", "http:", waiting}, {"2", "http:x", waiting}, {"1", "http:", waiting}},
        "\\x\\\\"},
       {"the end marker needs its percent sign",
@@ -243,7 +247,8 @@ TEST_F(AppTest, RowsListTheFirstBlockLastPieceOnTop) {
     m_window->Click(Control::kLoadButton);
     EXPECT_EQ(Rows(), c.rows);
     EXPECT_EQ(m_window->GetControlText(Control::kScratchBox), c.scratch);
-    EXPECT_EQ(m_window->GetControlText(Control::kPageBox), text::Utf8ToAnsi(text::Text(c.page)).str());
+    EXPECT_EQ(m_window->GetControlText(Control::kPageBox),
+              text::Utf8ToAnsi(text::Text(c.page)).str());
     EXPECT_EQ(g_downloadSeq.load(), 0);
   }
   EXPECT_TRUE(m_window->ErrorBoxes().empty());
@@ -262,11 +267,12 @@ TEST_F(AppTest, APageWithoutABlockShowsTheArrayErrorAndTheProgramGoesOn) {
   ASSERT_EQ(boxes.size(), 1u);
   EXPECT_EQ(boxes[0].title, "\xb4\xed\xce\xf3");  // 错误
   EXPECT_EQ(boxes[0].text,
-            "\xd4\xcb\xd0\xd0\xca\xb1\xb3\xf6\xb4\xed!\r\n\r\n"        // 运行时出错!
-            "\xb4\xed\xce\xf3\xb4\xfa\xc2\xeb\xa3\xba" "1\r\n\r\n"      // 错误代码：1
-            "\xb4\xed\xce\xf3\xd0\xc5\xcf\xa2\xa3\xba"                  // 错误信息：
+            "\xd4\xcb\xd0\xd0\xca\xb1\xb3\xf6\xb4\xed!\r\n\r\n"  // 运行时出错!
+            "\xb4\xed\xce\xf3\xb4\xfa\xc2\xeb\xa3\xba"
+            "1\r\n\r\n"                                                         // 错误代码：1
+            "\xb4\xed\xce\xf3\xd0\xc5\xcf\xa2\xa3\xba"                          // 错误信息：
             "\xca\xfd\xd7\xe9\xb3\xc9\xd4\xb1\xd2\xfd\xd3\xc3\xcf\xc2\xb1\xea"  // 数组成员引用下标
-            "\xb3\xac\xb3\xf6\xb6\xa8\xd2\xe5\xb7\xb6\xce\xa7\r\n");    // 超出定义范围
+            "\xb3\xac\xb3\xf6\xb6\xa8\xd2\xe5\xb7\xb6\xce\xa7\r\n");  // 超出定义范围
   EXPECT_TRUE(Rows().empty());
   EXPECT_EQ(m_window->GetControlText(Control::kPageBox),
             "<html>CLEAR_picSrc=x&thumb_picSrc=% \xd6\xd0</html>");
@@ -328,8 +334,8 @@ TEST_F(AppTest, DownloadsSaveEachPictureUnderItsClaimAndMarkFailures) {
   for (const auto& report : m_reports) {
     savedByClaim[report.claim] = report.saved;
   }
-  EXPECT_EQ(savedByClaim, (std::map<int, bool>{{1, false}, {2, false}, {3, false}, {4, true},
-                                               {5, true}}));
+  EXPECT_EQ(savedByClaim,
+            (std::map<int, bool>{{1, false}, {2, false}, {3, false}, {4, true}, {5, true}}));
 }
 
 TEST_F(AppTest, ASecondClickFetchesNothingTwiceAndNumbersGoOn) {
@@ -426,8 +432,8 @@ TEST_F(AppTest, ClosingDuringSlowDownloadsEndsQuicklyWithoutTemporaryFiles) {
     s_server->Route(path, Answer{.stall = true});
     block += (i > 0 ? "," : "") + Encoded(Link(path));
   }
-  s_server->Route("/trickle.jpg", Answer{.body = std::string(100000, 'x'), .chunkSize = 100,
-                                         .chunkDelayMs = 20});
+  s_server->Route("/trickle.jpg",
+                  Answer{.body = std::string(100000, 'x'), .chunkSize = 100, .chunkDelayMs = 20});
   block += "," + Encoded(Link("/trickle.jpg"));
   ServePage(block);
   m_window->Click(Control::kLoadButton);

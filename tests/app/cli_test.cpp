@@ -5,11 +5,10 @@
 #include <sys/wait.h>
 
 #include <chrono>
-#include <thread>
-
 #include <cstdlib>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "tests/app/test_folder.h"
@@ -75,8 +74,8 @@ class CliTest : public ::testing::Test {
     const auto inFile = m_folder.path() / "in.txt";
     WriteAll(inFile, input);
     const std::string command = Quoted(PELMORA_CLI) + " " + arguments + " <" +
-                                Quoted(inFile.string()) + " >" + Quoted(outFile.string()) +
-                                " 2>" + Quoted(errFile.string());
+                                Quoted(inFile.string()) + " >" + Quoted(outFile.string()) + " 2>" +
+                                Quoted(errFile.string());
     const int raw = std::system(command.c_str());
     CliRun run;
     run.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
@@ -129,8 +128,8 @@ TEST_F(CliTest, PrintsOneLinePerPictureTopRowFirst) {
   WriteAll(m_folder.path() / "cookie.txt", "sid=1; u=2\n");
 
   const CliRun run = RunCli("--dir " + Quoted(dir.string()) + " --cookie-file " +
-                         Quoted((m_folder.path() / "cookie.txt").string()) + " " +
-                         Quoted(s_server->HttpUrl("/post")));
+                            Quoted((m_folder.path() / "cookie.txt").string()) + " " +
+                            Quoted(s_server->HttpUrl("/post")));
   EXPECT_EQ(run.status, 1) << "one picture failed\n" << run.err;
   EXPECT_EQ(run.err, "") << "no progress bar when stderr is no terminal";
   EXPECT_EQ(CookieSent(), "sid=1; u=2") << "the file's line break is no part of the cookie";
@@ -160,8 +159,8 @@ TEST_F(CliTest, AllSavedExitsZeroWithTheCookieFromStandardInput) {
   s_server->Route("/a.jpg", Answer{.body = m_jpeg});
   s_server->Route("/post", Answer{.body = Page({"/a.jpg", "/a.jpg"})});
   const CliRun run = RunCli("--quiet --dir " + Quoted(m_folder.path().string()) +
-                             " --cookie-file - " + Quoted(s_server->HttpUrl("/post")),
-                         "from=stdin\r\n");
+                                " --cookie-file - " + Quoted(s_server->HttpUrl("/post")),
+                            "from=stdin\r\n");
   EXPECT_EQ(run.status, 0) << run.err;
   EXPECT_EQ(CookieSent(), "from=stdin");
   EXPECT_EQ(Split(run.out, '\n').size(), 2u);
@@ -186,8 +185,7 @@ TEST_F(CliTest, ExitStatuses) {
       {"both cookie options", "--cookie a --cookie-file b x", 64, "excludes"},
       {"unknown option", "--bogus x", 64, "bogus"},
       {"unreadable cookie file",
-       "--cookie-file " + Quoted((m_folder.path() / "missing").string()) + " x", 64,
-       "cookie file"},
+       "--cookie-file " + Quoted((m_folder.path() / "missing").string()) + " x", 64, "cookie file"},
       {"help", "--help", 0, "--cookie-file"},
       {"version", "--version", 0, "pelmora-cli"},
   };
@@ -211,10 +209,10 @@ TEST_F(CliTest, AnInterruptCancelsTheTransfersAndExits130) {
   const std::string cli = PELMORA_CLI;
   const std::string url = s_server->HttpUrl("/post");
   const std::string dirText = dir.string();
-  std::vector<char*> argv = {const_cast<char*>(cli.c_str()),    const_cast<char*>("--quiet"),
-                             const_cast<char*>("--cookie"),     const_cast<char*>("k=v"),
-                             const_cast<char*>("--dir"),        const_cast<char*>(dirText.c_str()),
-                             const_cast<char*>(url.c_str()),    nullptr};
+  std::vector<char*> argv = {const_cast<char*>(cli.c_str()), const_cast<char*>("--quiet"),
+                             const_cast<char*>("--cookie"),  const_cast<char*>("k=v"),
+                             const_cast<char*>("--dir"),     const_cast<char*>(dirText.c_str()),
+                             const_cast<char*>(url.c_str()), nullptr};
   pid_t pid = -1;
   ASSERT_EQ(posix_spawn(&pid, cli.c_str(), nullptr, nullptr, argv.data(), environ), 0);
 

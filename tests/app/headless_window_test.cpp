@@ -97,19 +97,19 @@ TEST(HeadlessWindowTest, HandlersRunOnTheWindowThreadAndPumpingServesOtherThread
       w.SetControlText(Control::kCookieBox, "loaded");
     };
     h.onLoadPage = [&](Window& w) {
-            clickedOn = std::this_thread::get_id();
-            // A helper's call needs this thread; it completes only because
-            // the handler pumps while it waits.
-            std::atomic<bool> done{false};
-            std::jthread helper([&] {
-              seenByHelper = w.GetControlText(Control::kCookieBox);
-              w.SetControlText(Control::kPageBox, "from helper");
-              done = true;
-            });
-            while (!done) {
-              w.ProcessPending();
-              std::this_thread::sleep_for(1ms);
-            }
+      clickedOn = std::this_thread::get_id();
+      // A helper's call needs this thread; it completes only because
+      // the handler pumps while it waits.
+      std::atomic<bool> done{false};
+      std::jthread helper([&] {
+        seenByHelper = w.GetControlText(Control::kCookieBox);
+        w.SetControlText(Control::kPageBox, "from helper");
+        done = true;
+      });
+      while (!done) {
+        w.ProcessPending();
+        std::this_thread::sleep_for(1ms);
+      }
     };
   }));
   EXPECT_EQ(window->GetControlText(Control::kCookieBox), "loaded")
@@ -140,11 +140,11 @@ TEST(HeadlessWindowTest, ClosingReleasesWaitingCallersBeforeOnClosing) {
   std::jthread caller;
   auto window = CreateHeadlessWindow(Handlers([&](WindowHandlers& h) {
     h.onClosing = [&](Window& w) {
-            // Like the application's close handler: waits for a thread that
-            // keeps calling the window. Calls must not block now.
-            stop = true;
-            caller.join();
-            EXPECT_EQ(w.RowCount(), 1) << "the window thread still sees its list";
+      // Like the application's close handler: waits for a thread that
+      // keeps calling the window. Calls must not block now.
+      stop = true;
+      caller.join();
+      EXPECT_EQ(w.RowCount(), 1) << "the window thread still sees its list";
     };
   }));
   window->InsertRow(0, "row");
@@ -170,7 +170,10 @@ TEST(HeadlessWindowTest, ClosingReleasesWaitingCallersBeforeOnClosing) {
 TEST(HeadlessWindowTest, ErrorBoxesAreRecordedFromAnyThread) {
   auto window = CreateHeadlessWindow(Handlers(
       [](WindowHandlers& h) { h.onCreated = [](Window& w) { w.ShowErrorBox("t1", "x1"); }; }));
-  std::jthread([&] { ProcessPendingEvents(); ShowErrorBox("t2", "x2"); }).join();
+  std::jthread([&] {
+    ProcessPendingEvents();
+    ShowErrorBox("t2", "x2");
+  }).join();
   const auto boxes = window->ErrorBoxes();
   ASSERT_EQ(boxes.size(), 2u);
   EXPECT_EQ(boxes[0].title, "t1");
