@@ -102,9 +102,7 @@ void DrawProgress(Progress* progress, int total, std::chrono::steady_clock::time
   std::fflush(stderr);
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
+int RunCli(int argc, char** argv) {
   CLI::App cli{"Downloads every picture of one blog post as JPEG files.", "pelmora-cli"};
   std::string cookie;
   std::string cookieFile;
@@ -238,4 +236,16 @@ int main(int argc, char** argv) {
     return kExitInterrupted;
   }
   return status;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  try {
+    return RunCli(argc, argv);
+  } catch (const std::exception& error) {
+    // Only running out of memory or threads gets here.
+    std::fprintf(stderr, "pelmora-cli: %s\n", error.what());
+    return kExitSomeFailed;
+  }
 }

@@ -159,7 +159,7 @@ void ReapEnded() {
 
 }  // namespace
 
-void DownloadWorker(platform::Window& window, std::stop_token stop) {
+void DownloadWorker(platform::Window& window, const std::stop_token& stop) {
   while (!stop.stop_requested()) {
     Claim claim;
     {
@@ -195,12 +195,13 @@ void OnDownloadClicked(platform::Window& window) {
       ++g_activeWorkers;
     }
     try {
-      g_workers.push_back(Worker{.thread = std::jthread([&window, ended](std::stop_token stop) {
-                                   DownloadWorker(window, stop);
-                                   ended->store(true);
-                                   WorkerEnded();
-                                 }),
-                                 .ended = ended});
+      g_workers.push_back(
+          Worker{.thread = std::jthread([&window, ended](const std::stop_token& stop) {
+                   DownloadWorker(window, stop);
+                   ended->store(true);
+                   WorkerEnded();
+                 }),
+                 .ended = ended});
     } catch (const std::system_error&) {
       // A thread that cannot be started is skipped; the others take its rows.
       WorkerEnded();

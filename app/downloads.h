@@ -11,7 +11,7 @@ namespace pelmora::app {
 
 // A worker: claims the topmost waiting row, fetches and saves its picture,
 // marks the row, and goes on until no row waits or `stop` is requested.
-void DownloadWorker(platform::Window& window, std::stop_token stop);
+void DownloadWorker(platform::Window& window, const std::stop_token& stop);
 
 // Worker threads started since InitGlobals (tests: an empty list starts none).
 [[nodiscard]] std::int64_t WorkersStarted();

@@ -49,6 +49,7 @@ struct Measure {
 // the process's own CPU time and peak memory.
 Measure RunMeasured(const std::vector<std::string>& arguments) {
   std::vector<char*> argv;
+  argv.reserve(arguments.size() + 1);
   for (const auto& argument : arguments) {
     argv.push_back(const_cast<char*>(argument.c_str()));
   }
@@ -135,8 +136,13 @@ std::vector<std::string> MakeSet(const fs::path& root, const fs::path& bases,
   std::vector<std::string> paths;
   auto add = [&](int count, const std::string& prefix, int variants, const std::string& ext) {
     for (int i = 0; i < count; ++i) {
-      const std::string name = prefix + std::to_string(i) + ext;
-      fs::create_hard_link(bases / (prefix + std::to_string(i % variants) + ext), folder / name);
+      std::string name = prefix;
+      name += std::to_string(i);
+      name += ext;
+      std::string base = prefix;
+      base += std::to_string(i % variants);
+      base += ext;
+      fs::create_hard_link(bases / base, folder / name);
       paths.push_back("/" + set + "/" + name);
     }
   };

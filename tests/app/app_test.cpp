@@ -113,6 +113,7 @@ class AppTest : public ::testing::Test {
   std::vector<Row> Rows() {
     std::vector<Row> rows;
     const int count = m_window->RowCount();
+    rows.reserve(static_cast<std::size_t>(count));
     for (int row = 0; row < count; ++row) {
       rows.push_back({m_window->GetCellText(row, kNumberColumn),
                       m_window->GetCellText(row, kLinkColumn),
@@ -157,7 +158,7 @@ class AppTest : public ::testing::Test {
 TestServer* AppTest::s_server = nullptr;
 
 TEST_F(AppTest, TheCookieFileFillsTheBoxAndIsSavedPrivately) {
-  WriteAll(m_cookieFile, std::string("a=1\r\nb=\xd6\xd0\0after", 16));
+  WriteAll(m_cookieFile, std::string("a=1\r\nb=\xd6\xd0\0after", 15));
   StartWindow();
   EXPECT_EQ(m_window->GetControlText(Control::kCookieBox), "a=1\r\nb=\xd6\xd0")
       << "loaded up to the zero byte, line breaks kept";

@@ -148,7 +148,7 @@ TEST_F(CliTest, PrintsOneLinePerPictureTopRowFirst) {
   EXPECT_EQ(bottom[1], "下载完成");
   EXPECT_EQ(std::filesystem::path(bottom[2]).parent_path(), dir);
   EXPECT_EQ(ReadAll(bottom[2]), m_jpeg);
-  EXPECT_EQ(std::filesystem::path(bottom[2]).filename().string().rfind("2", 0), 0u)
+  EXPECT_EQ(std::filesystem::path(bottom[2]).filename().string().rfind('2', 0), 0u)
       << "the second claim: the top row was claimed first";
 }
 

@@ -23,7 +23,9 @@ WindowHandlers Handlers(Fill fill) {
 
 std::vector<std::string> Column(Window& window, int column) {
   std::vector<std::string> cells;
-  for (int row = 0; row < window.RowCount(); ++row) {
+  const int count = window.RowCount();
+  cells.reserve(static_cast<std::size_t>(count));
+  for (int row = 0; row < count; ++row) {
     cells.push_back(window.GetCellText(row, column));
   }
   return cells;

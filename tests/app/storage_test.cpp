@@ -58,6 +58,7 @@ TEST(SaveNewFileTest, ManyWritersOfOneNameEachGetTheirOwnFile) {
   std::vector<std::filesystem::path> saved(kWriters);
   {
     std::vector<std::jthread> writers;
+    writers.reserve(kWriters);
     for (int i = 0; i < kWriters; ++i) {
       writers.emplace_back(
           [&, i] { saved[i] = SaveNewFile(folder.path(), "1", ".jpg", std::to_string(i)); });
