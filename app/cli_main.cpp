@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <iostream>
 #include <iterator>
@@ -165,9 +166,11 @@ int RunCli(int argc, char** argv) {
   std::jthread watcher([&](const std::stop_token& stop) {
     while (!stop.stop_requested()) {
       if (pelmora::platform::WaitForInterrupt(std::chrono::milliseconds(100))) {
-        interrupted = true;
+        if (interrupted.exchange(true)) {
+          // A second interrupt while winding down: the user wants out now.
+          std::_Exit(kExitInterrupted);
+        }
         window->Close();
-        return;
       }
     }
   });
