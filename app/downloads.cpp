@@ -39,9 +39,9 @@ std::mutex g_activeLock;
 std::condition_variable g_activeChanged;
 int g_activeWorkers = 0;  // guarded by g_activeLock
 
-// Decoding and encoding are bound by the processor: more of them at once than
-// there are cores gains nothing and multiplies the memory of decoded
-// pictures. Transfers are not limited.
+// Decoding and encoding are bound by the processor, and the codec lets only
+// one picture per core in at a time; the others queue here, asleep, rather
+// than all at the codec's door. JPEGs, which the codec only looks at, pass.
 class ConversionSlots {
  public:
   // Takes a slot; false when `stop` came first.
@@ -65,7 +65,7 @@ class ConversionSlots {
   std::mutex m_lock;
   std::condition_variable_any m_freed;
   int m_free =
-      static_cast<int>(std::max(2u, std::thread::hardware_concurrency()));  // guarded by m_lock
+      static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));  // guarded by m_lock
 };
 
 ConversionSlots g_conversionSlots;
@@ -117,15 +117,20 @@ void DownloadOne(const Claim& claim, const std::stop_token& stop, PictureReport*
   if (stop.stop_requested() || !outcome.complete || outcome.status == 0 || outcome.status >= 400) {
     return;
   }
-  // A JPEG is kept as it is after a look at its header, which costs little.
-  const bool decodes = !body.view().starts_with("\xff\xd8\xff");
-  if (decodes && !g_conversionSlots.Acquire(stop)) {
+  // The codec keeps a JPEG asked for as JPEG byte for byte once its header
+  // reads, so the body itself becomes the file, without a copy of it.
+  const bool jpeg = body.view().starts_with("\xff\xd8\xff");
+  if (!jpeg && !g_conversionSlots.Acquire(stop)) {
     return;
   }
   text::Bytes encoded;
-  const int converted = imaging::ConvertImage(body, kJpegFormat, text::Text(), &encoded, false);
-  if (decodes) {
+  const int converted =
+      imaging::ConvertImage(body, kJpegFormat, text::Text(), jpeg ? nullptr : &encoded, false);
+  if (!jpeg) {
     g_conversionSlots.Release();
+  }
+  if (jpeg) {
+    encoded = text::Bytes(body.release());
   }
   body = text::Bytes();
   if (converted != 1 || stop.stop_requested()) {
