@@ -15,6 +15,8 @@
 #include <QScreen>
 #include <QString>
 #include <QStyledItemDelegate>
+#include <QTextBlock>
+#include <QTextDocument>
 #include <QThread>
 #include <QTreeWidget>
 #include <QTreeWidgetItem>
@@ -94,6 +96,59 @@ constexpr std::array<ColumnLayout, kColumnCount> kColumns = {
 
 constexpr std::size_t kControlCount = 8;
 
+// How a line of a multi-line box ended in the text last set, kept in its
+// block's user state. A block the user has made since has none.
+enum LineBreak : int { kNewLine = -1, kLf = 0, kCrLf = 1, kCr = 2 };
+
+// The document splits `text` into blocks at CR LF, CR, LF and the paragraph
+// separator; each block notes which of them ended it.
+void MarkLineBreaks(QTextDocument* document, const QString& text) {
+  QTextBlock block = document->begin();
+  for (qsizetype i = 0; i < text.size() && block.isValid(); ++i) {
+    LineBreak kind = kNewLine;
+    const QChar c = text[i];
+    if (c == u'\r') {
+      const bool pair = i + 1 < text.size() && text[i + 1] == u'\n';
+      kind = pair ? kCrLf : kCr;
+      i += pair ? 1 : 0;
+    } else if (c == u'\n') {
+      kind = kLf;
+    } else if (c != QChar::ParagraphSeparator) {
+      continue;
+    }
+    block.setUserState(kind);
+    block = block.next();
+  }
+}
+
+// The box's text with each line ended as it was set; lines the user has
+// broken anew (and soft line breaks) end the way most of the set text did.
+QString TextWithLineBreaks(const QTextDocument* document, bool crlf) {
+  const QString newLine = crlf ? QStringLiteral("\r\n") : QStringLiteral("\n");
+  QString text;
+  for (QTextBlock block = document->begin(); block.isValid(); block = block.next()) {
+    text += block.text().replace(QChar::LineSeparator, newLine);
+    if (!block.next().isValid()) {
+      break;
+    }
+    switch (block.userState()) {
+      case kLf:
+        text += u'\n';
+        break;
+      case kCrLf:
+        text += QStringLiteral("\r\n");
+        break;
+      case kCr:
+        text += u'\r';
+        break;
+      default:
+        text += newLine;
+        break;
+    }
+  }
+  return text;
+}
+
 std::size_t SlotOf(Control control) { return static_cast<std::size_t>(control); }
 
 // The list marks only the first cell of the selected row.
@@ -163,11 +218,11 @@ class QtWindow final : public Window {
     QPlainTextEdit* multi = nullptr;
     QPushButton* button = nullptr;
     // The bytes last set. While the user has not changed the box, reading it
-    // gives them back exactly (line breaks and bytes that do not convert
-    // included), and a big hidden text is not converted back again.
+    // gives them back exactly (bytes that do not convert included), and a big
+    // hidden text is not converted back again.
     std::string setBytes;
     bool unchanged = true;
-    bool crlf = false;  // the text last set broke its lines with CR LF
+    bool crlf = false;  // the text last set broke lines with CR LF: new lines do too
   };
 
   void CreateControls();
@@ -439,19 +494,7 @@ std::string QtWindow::GetControlText(Control control) {
         if (slot.line != nullptr) {
           return ToGbk(slot.line->text());
         }
-        std::string text = ToGbk(slot.multi->toPlainText());
-        if (!slot.crlf) {
-          return text;
-        }
-        std::string withCrlf;
-        withCrlf.reserve(text.size());
-        for (const char c : text) {
-          if (c == '\n') {
-            withCrlf += '\r';
-          }
-          withCrlf += c;
-        }
-        return withCrlf;
+        return ToGbk(TextWithLineBreaks(slot.multi->document(), slot.crlf));
       },
       std::string());
 }
@@ -467,6 +510,7 @@ void QtWindow::SetControlText(Control control, std::string_view text) {
       slot.line->setText(converted);
     } else {
       slot.multi->setPlainText(converted);
+      MarkLineBreaks(slot.multi->document(), converted);
     }
     m_settingText = false;
     slot.setBytes.assign(text);

@@ -13,16 +13,22 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QSignalSpy>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QThread>
 #include <QTimer>
 #include <QTreeWidget>
 #include <atomic>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <memory>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "app/program.h"
+#include "app/settings.h"
 #include "platform/codepage.h"
 #include "platform/events.h"
 #include "platform/qt/qt_window.h"
@@ -110,6 +116,9 @@ class WindowTest : public QObject {
   void closingReleasesWaitingWorkers();
   void runEndsWhenClosedFromAnotherThread();
   void errorBoxIsTheEventSink();
+  void cookieFileLoadsAndSavesByteForByte_data();
+  void cookieFileLoadsAndSavesByteForByte();
+  void failedCookieSaveShowsTheBox();
 };
 
 void WindowTest::windowFrame() {
@@ -309,6 +318,14 @@ void WindowTest::editedBoxKeepsItsLineBreaks() {
   QTest::keyClick(box, Qt::Key_Return);
   QTest::keyClicks(box, QStringLiteral("b"));
   QCOMPARE(window->GetControlText(Control::kCookieBox), std::string("a\nb"));
+
+  // Editing one line leaves the others' breaks as they were.
+  window->SetControlText(Control::kCookieBox, "a\r\nb\nc\rd");
+  QTextCursor cursor = box->textCursor();
+  cursor.setPosition(3);  // after "b"
+  box->setTextCursor(cursor);
+  TypeText(box, QStringLiteral("X"));
+  QCOMPARE(window->GetControlText(Control::kCookieBox), std::string("a\r\nbX\nc\rd"));
 
   auto* address = Find<QLineEdit>("编辑框1");
   window->SetControlText(Control::kAddressBox, "http://h/");
@@ -581,6 +598,113 @@ void WindowTest::errorBoxIsTheEventSink() {
   window.reset();
   // Without a window the box goes elsewhere and does not block.
   pelmora::platform::ShowErrorBox("t", "after");
+}
+
+namespace {
+
+std::string ReadAll(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+void WriteAll(const std::filesystem::path& path, const std::string& bytes) {
+  std::ofstream(path, std::ios::binary) << bytes;
+}
+
+}  // namespace
+
+void WindowTest::cookieFileLoadsAndSavesByteForByte_data() {
+  QTest::addColumn<bool>("present");
+  QTest::addColumn<QByteArray>("file");
+  QTest::addColumn<QByteArray>("loaded");
+
+  const QByteArray lines("SUB=abc; SUBP=0033\r\nSINAGLOBAL=1.2.3\r\n\r\nlast\n");
+  QTest::newRow("several lines") << true << lines << lines;
+  const QByteArray chinese = QByteArray::fromStdString(Gbk(u"名字=张三; 城市=北京\r\n备注=值"));
+  QTest::newRow("Chinese in GBK") << true << chinese << chinese;
+  QTest::newRow("a zero byte ends the text")
+      << true << QByteArray("a=1; b=2\0c=3", 12) << QByteArray("a=1; b=2");
+  QTest::newRow("empty file") << true << QByteArray() << QByteArray();
+  QTest::newRow("missing file") << false << QByteArray() << QByteArray();
+}
+
+void WindowTest::cookieFileLoadsAndSavesByteForByte() {
+  QFETCH(bool, present);
+  QFETCH(QByteArray, file);
+  QFETCH(QByteArray, loaded);
+  QTemporaryDir dir;
+  QVERIFY(dir.isValid());
+  const std::filesystem::path root = dir.path().toStdString();
+  const std::filesystem::path cookieFile = root / "CK.TXT";
+  if (present) {
+    WriteAll(cookieFile, file.toStdString());
+  }
+  pelmora::app::InitGlobals({.downloadFolder = root / "图片下载", .cookieFile = cookieFile});
+  auto window = MakeWindow(pelmora::app::MainWindowHandlers());
+
+  auto* box = Find<QPlainTextEdit>("编辑框3");
+  QCOMPARE(window->GetControlText(Control::kCookieBox), loaded.toStdString());
+  QCOMPARE(box->toPlainText(),
+           QString::fromStdU16String(pelmora::platform::DecodeCodePage(loaded.toStdString(), 936))
+               .replace(QStringLiteral("\r\n"), QStringLiteral("\n")));
+  QCOMPARE(Find<QLineEdit>("编辑框4")->text(),
+           QString::fromStdString((root / "图片下载").string()));
+  // Loading never creates the file.
+  QCOMPARE(std::filesystem::exists(cookieFile), present);
+
+  QTest::mouseClick(Find<QPushButton>("按钮3"), Qt::LeftButton);
+  QCOMPARE(ReadAll(cookieFile), loaded.toStdString());
+  const auto perms = std::filesystem::status(cookieFile).permissions();
+  QCOMPARE(perms & std::filesystem::perms::all,
+           std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+  // Nothing but the cookie file is left in its folder.
+  int entries = 0;
+  for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(root)) {
+    ++entries;
+  }
+  QCOMPARE(entries, 1);
+
+  // What the user types is saved too, and loads again as it was.
+  box->setFocus();
+  box->moveCursor(QTextCursor::End);
+  TypeText(box, QStringLiteral("新=1"));
+  QTest::mouseClick(Find<QPushButton>("按钮3"), Qt::LeftButton);
+  const std::string typed = loaded.toStdString() + Gbk(u"新=1");
+  QCOMPARE(ReadAll(cookieFile), typed);
+  window.reset();
+  pelmora::app::ExitCleanup();
+  pelmora::app::InitGlobals({.downloadFolder = root / "图片下载", .cookieFile = cookieFile});
+  window = MakeWindow(pelmora::app::MainWindowHandlers());
+  QCOMPARE(window->GetControlText(Control::kCookieBox), typed);
+  window.reset();
+  pelmora::app::ExitCleanup();
+}
+
+void WindowTest::failedCookieSaveShowsTheBox() {
+  QTemporaryDir dir;
+  QVERIFY(dir.isValid());
+  const std::filesystem::path root = dir.path().toStdString();
+  // The cookie file's folder cannot be made: a plain file holds its name.
+  WriteAll(root / "blocker", "x");
+  const std::filesystem::path cookieFile = root / "blocker" / "CK.TXT";
+  pelmora::app::InitGlobals({.downloadFolder = root / "pics", .cookieFile = cookieFile});
+  auto window = MakeWindow(pelmora::app::MainWindowHandlers());
+  window->SetControlText(Control::kCookieBox, "a=1");
+
+  QObject receiver;
+  BoxWatcher watcher;
+  watcher.Arm(&receiver);
+  QTest::mouseClick(Find<QPushButton>("按钮3"), Qt::LeftButton);
+  QVERIFY(watcher.seen);
+  QCOMPARE(watcher.title, QStringLiteral("错误"));
+  QVERIFY2(watcher.text.startsWith(QStringLiteral("保存CK失败: ")), qPrintable(watcher.text));
+  QVERIFY(watcher.text.size() > QStringLiteral("保存CK失败: ").size());
+  QCOMPARE(watcher.icon, QMessageBox::Critical);
+  // The box keeps its text, and the program goes on.
+  QCOMPARE(window->GetControlText(Control::kCookieBox), std::string("a=1"));
+  QCOMPARE(ReadAll(root / "blocker"), std::string("x"));
+  window.reset();
+  pelmora::app::ExitCleanup();
 }
 
 QTEST_MAIN(WindowTest)
