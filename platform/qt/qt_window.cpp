@@ -25,7 +25,9 @@
 #include <array>
 #include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <limits>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -149,7 +151,8 @@ QString TextWithLineBreaks(const QTextDocument* document, bool crlf) {
   return text;
 }
 
-std::size_t SlotOf(Control control) { return static_cast<std::size_t>(control); }
+constexpr std::size_t SlotOf(Control control) { return static_cast<std::size_t>(control); }
+static_assert(SlotOf(Control::kSaveCookieButton) + 1 == kControlCount);
 
 // The list marks only the first cell of the selected row.
 class FirstCellSelectionDelegate final : public QStyledItemDelegate {
