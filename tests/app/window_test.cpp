@@ -32,6 +32,7 @@
 #include "platform/codepage.h"
 #include "platform/events.h"
 #include "platform/qt/qt_window.h"
+#include "tests/http/test_server.h"
 
 using pelmora::platform::Control;
 using pelmora::platform::Window;
@@ -119,6 +120,8 @@ class WindowTest : public QObject {
   void cookieFileLoadsAndSavesByteForByte_data();
   void cookieFileLoadsAndSavesByteForByte();
   void failedCookieSaveShowsTheBox();
+  void scanAndDownloadThroughTheWindow();
+  void closingDuringDownloadsEnds();
 };
 
 void WindowTest::windowFrame() {
@@ -705,6 +708,113 @@ void WindowTest::failedCookieSaveShowsTheBox() {
   QCOMPARE(ReadAll(root / "blocker"), std::string("x"));
   window.reset();
   pelmora::app::ExitCleanup();
+}
+
+namespace {
+
+// A page whose picture block lists `paths` on `server`, every "/" and ":"
+// percent-encoded as pages carry them.
+std::string PageListing(const pelmora::testing::TestServer& server,
+                        const std::vector<std::string>& paths) {
+  std::string block;
+  for (const std::string& path : paths) {
+    const std::string link = "//127.0.0.1:" + std::to_string(server.httpPort()) + path;
+    block += block.empty() ? "" : ",";
+    for (const char c : link) {
+      block += c == '/' ? std::string("%2F") : c == ':' ? std::string("%3A") : std::string(1, c);
+    }
+  }
+  return "<html><script>var x = \"clear_picSrc=" + block + "&thumb_picSrc=%2F%2Fthumb\";</script>";
+}
+
+int RowsInState(Window& window, const std::string& state) {
+  int count = 0;
+  for (int row = 0; row < window.RowCount(); ++row) {
+    count += window.GetCellText(row, 2) == state ? 1 : 0;
+  }
+  return count;
+}
+
+}  // namespace
+
+// The scan pumps the window's events while workers call in from other threads:
+// the real window must carry both without stalling.
+void WindowTest::scanAndDownloadThroughTheWindow() {
+  const std::string jpeg =
+      ReadAll(std::filesystem::path(PELMORA_CORPUS_DIR) / "libjpeg-turbo" / "testorig.jpg");
+  if (jpeg.empty()) {
+    QSKIP("picture corpus not found");
+  }
+  pelmora::testing::TestServer server;
+  if (!server.ok()) {
+    QSKIP("the local test server did not start");
+  }
+  QTemporaryDir dir;
+  const std::filesystem::path root = dir.path().toStdString();
+  std::vector<std::string> paths;
+  for (int i = 0; i < 4; ++i) {
+    paths.push_back("/p" + std::to_string(i) + ".jpg");
+    server.Route(paths.back(), {.body = jpeg, .delayMs = 50});
+  }
+  server.Route("/post", {.body = PageListing(server, paths), .delayMs = 100});
+  pelmora::app::InitGlobals({.downloadFolder = root / "pics", .cookieFile = root / "CK.TXT"});
+  auto window = MakeWindow(pelmora::app::MainWindowHandlers());
+  window->SetControlText(Control::kAddressBox, server.HttpUrl("/post"));
+
+  QTest::mouseClick(Find<QPushButton>("按钮1"), Qt::LeftButton);
+  const std::string waiting = Gbk(u"未下载");
+  QCOMPARE(window->RowCount(), 4);
+  QCOMPARE(RowsInState(*window, waiting), 4);
+  QCOMPARE(Find<QTreeWidget>("超级列表框1")->topLevelItem(0)->text(2), QStringLiteral("未下载"));
+  QVERIFY(Find<QPushButton>("按钮1")->isEnabled());
+
+  QTest::mouseClick(Find<QPushButton>("按钮2"), Qt::LeftButton);
+  const std::string done = Gbk(u"下载完成");
+  QTRY_COMPARE_WITH_TIMEOUT(RowsInState(*window, done), 4, 20000);
+  int files = 0;
+  for (const auto& entry : std::filesystem::directory_iterator(root / "pics")) {
+    QCOMPARE(ReadAll(entry.path()), jpeg);
+    ++files;
+  }
+  QCOMPARE(files, 4);
+
+  window->Close();
+  QCOMPARE(window->Run(), 0);
+  window.reset();
+  pelmora::app::ExitCleanup();
+}
+
+// Closing while pictures are still on their way cancels them and lets the
+// workers go, though they are waiting on the window thread that is closing.
+void WindowTest::closingDuringDownloadsEnds() {
+  pelmora::testing::TestServer server;
+  if (!server.ok()) {
+    QSKIP("the local test server did not start");
+  }
+  QTemporaryDir dir;
+  const std::filesystem::path root = dir.path().toStdString();
+  std::vector<std::string> paths;
+  for (int i = 0; i < 6; ++i) {
+    paths.push_back("/slow" + std::to_string(i) + ".jpg");
+    server.Route(paths.back(), {.stall = true});
+  }
+  server.Route("/post", {.body = PageListing(server, paths)});
+  pelmora::app::InitGlobals({.downloadFolder = root / "pics", .cookieFile = root / "CK.TXT"});
+  auto window = MakeWindow(pelmora::app::MainWindowHandlers());
+  window->SetControlText(Control::kAddressBox, server.HttpUrl("/post"));
+  QTest::mouseClick(Find<QPushButton>("按钮1"), Qt::LeftButton);
+  QCOMPARE(window->RowCount(), 6);
+  QTest::mouseClick(Find<QPushButton>("按钮2"), Qt::LeftButton);
+  QTRY_COMPARE(RowsInState(*window, Gbk(u"下载中")), 6);
+
+  window->Close();
+  QCOMPARE(window->Run(), 0);
+  window.reset();
+  pelmora::app::ExitCleanup();
+  // No temporary file is left behind.
+  if (std::filesystem::exists(root / "pics")) {
+    QVERIFY(std::filesystem::is_empty(root / "pics"));
+  }
 }
 
 QTEST_MAIN(WindowTest)
