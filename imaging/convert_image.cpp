@@ -97,12 +97,14 @@ class CodecSlot {
 };
 
 std::string Encode(std::string_view picture, platform::ImageFormat encoder, bool whiteBackground) {
-  const CodecSlot slot;
   if (encoder == platform::ImageFormat::kJpeg && !whiteBackground &&
       platform::ProbeJpeg(picture, kMaxPicturePixels)) {
-    // Re-encoding a JPEG as JPEG would only lose quality and time.
+    // Re-encoding a JPEG as JPEG would only lose quality and time. The probe
+    // reads the header alone, so it holds no codec slot and never waits
+    // behind pictures that are really being decoded.
     return std::string(picture);
   }
+  const CodecSlot slot;
   platform::ImagePtr image = platform::DecodeImage(picture, kMaxPicturePixels);
   if (!image) {
     return {};
