@@ -4,9 +4,13 @@
 
 #include "app/program.h"
 #include "platform/http.h"
+#include "platform/memory.h"
 #include "platform/qt/qt_window.h"
 
 int main(int argc, char** argv) {
+  // Before any thread: picture buffers are reused rather than mapped afresh,
+  // and the HTTP library's global set-up.
+  pelmora::platform::ReuseLargeBuffers();
   pelmora::platform::InitHttp();
   pelmora::app::InitGlobals();
   std::atexit(&pelmora::app::ExitCleanup);

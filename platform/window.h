@@ -37,11 +37,11 @@ class Window;
 
 // Handlers, all called on the window thread. Any may be empty.
 struct WindowHandlers {
-  std::function<void(Window&)> onCreated;       // once, after every control exists, before any click
-  std::function<void(Window&)> onLoadPage;      // 按钮1 clicked
-  std::function<void(Window&)> onDownload;      // 按钮2 clicked
-  std::function<void(Window&)> onSaveCookie;    // 按钮3 clicked
-  std::function<void(Window&)> onClosing;       // the window is closing; the loop ends after it returns
+  std::function<void(Window&)> onCreated{};       // once, after every control exists, before any click
+  std::function<void(Window&)> onLoadPage{};      // 按钮1 clicked
+  std::function<void(Window&)> onDownload{};      // 按钮2 clicked
+  std::function<void(Window&)> onSaveCookie{};    // 按钮3 clicked
+  std::function<void(Window&)> onClosing{};       // the window is closing; the loop ends after it returns
 };
 
 // A window is also the event sink of its process while it runs (pumping
