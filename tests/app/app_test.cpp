@@ -17,6 +17,7 @@
 #include "app/state.h"
 #include "app/texts.h"
 #include "platform/headless/headless_window.h"
+#include "tests/app/server_test.h"
 #include "tests/app/test_folder.h"
 #include "tests/http/test_server.h"
 #include "text/charset.h"
@@ -28,6 +29,7 @@ using namespace std::chrono_literals;
 using pelmora::testing::Answer;
 using pelmora::testing::Names;
 using pelmora::testing::ReadAll;
+using pelmora::testing::ServerTest;
 using pelmora::testing::TestFolder;
 using pelmora::testing::TestServer;
 using pelmora::testing::WriteAll;
@@ -61,19 +63,13 @@ bool IsJpeg(const std::string& bytes) {
   return bytes.size() > 3 && bytes.compare(0, 3, "\xff\xd8\xff") == 0;
 }
 
-class AppTest : public ::testing::Test {
+class AppTest : public ServerTest {
  protected:
-  static void SetUpTestSuite() { s_server = new TestServer(); }
-  static void TearDownTestSuite() {
-    delete s_server;
-    s_server = nullptr;
-  }
-
   void SetUp() override {
-    if (!s_server->ok()) {
-      GTEST_SKIP() << "the local test server did not start";
+    ServerTest::SetUp();
+    if (IsSkipped()) {
+      return;
     }
-    s_server->Reset();
     m_pictures = m_folder.path() / "pictures" / "nested";
     m_cookieFile = m_folder.path() / "CK.TXT";
   }
@@ -146,7 +142,6 @@ class AppTest : public ::testing::Test {
 
   std::string Tag() const { return std::to_string(g_runTag.load()); }
 
-  static TestServer* s_server;
   TestFolder m_folder;
   std::filesystem::path m_pictures;
   std::filesystem::path m_cookieFile;
@@ -154,8 +149,6 @@ class AppTest : public ::testing::Test {
   std::mutex m_reportsLock;
   std::vector<PictureReport> m_reports;  // guarded by m_reportsLock
 };
-
-TestServer* AppTest::s_server = nullptr;
 
 TEST_F(AppTest, TheCookieFileFillsTheBoxAndIsSavedPrivately) {
   WriteAll(m_cookieFile, std::string("a=1\r\nb=\xd6\xd0\0after", 15));

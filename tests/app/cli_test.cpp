@@ -11,6 +11,7 @@
 #include <thread>
 #include <vector>
 
+#include "tests/app/server_test.h"
 #include "tests/app/test_folder.h"
 #include "tests/http/test_server.h"
 
@@ -21,6 +22,7 @@ namespace {
 
 using pelmora::testing::Answer;
 using pelmora::testing::ReadAll;
+using pelmora::testing::ServerTest;
 using pelmora::testing::TestFolder;
 using pelmora::testing::TestServer;
 using pelmora::testing::WriteAll;
@@ -51,18 +53,13 @@ std::vector<std::string> Split(const std::string& text, char separator) {
   return parts;
 }
 
-class CliTest : public ::testing::Test {
+class CliTest : public ServerTest {
  protected:
-  static void SetUpTestSuite() { s_server = new TestServer(); }
-  static void TearDownTestSuite() {
-    delete s_server;
-    s_server = nullptr;
-  }
   void SetUp() override {
-    if (!s_server->ok()) {
-      GTEST_SKIP() << "the local test server did not start";
+    ServerTest::SetUp();
+    if (IsSkipped()) {
+      return;
     }
-    s_server->Reset();
     m_jpeg = ReadAll(kCorpus / "libjpeg-turbo" / "testorig.jpg");
   }
 
@@ -110,12 +107,9 @@ class CliTest : public ::testing::Test {
     return "(no page request)";
   }
 
-  static TestServer* s_server;
   TestFolder m_folder;
   std::string m_jpeg;
 };
-
-TestServer* CliTest::s_server = nullptr;
 
 TEST_F(CliTest, PrintsOneLinePerPictureTopRowFirst) {
   if (m_jpeg.empty()) {
