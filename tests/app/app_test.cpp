@@ -18,7 +18,7 @@
 #include "app/texts.h"
 #include "platform/headless/headless_window.h"
 #include "tests/app/server_test.h"
-#include "tests/app/test_folder.h"
+#include "tests/common/test_folder.h"
 #include "tests/http/test_server.h"
 #include "text/charset.h"
 

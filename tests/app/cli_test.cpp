@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "tests/app/server_test.h"
-#include "tests/app/test_folder.h"
+#include "tests/common/test_folder.h"
 #include "tests/http/test_server.h"
 
 extern char** environ;

@@ -8,7 +8,7 @@
 #include <thread>
 #include <vector>
 
-#include "tests/app/test_folder.h"
+#include "tests/common/test_folder.h"
 
 namespace pelmora::platform {
 namespace {

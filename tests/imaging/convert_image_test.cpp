@@ -16,6 +16,7 @@
 #include "pictures.h"
 #include "platform/bmp/bmp_codec.h"
 #include "platform/image.h"
+#include "tests/common/test_folder.h"
 
 namespace pelmora::imaging {
 namespace {
@@ -36,34 +37,16 @@ bool StartsWith(const std::string& bytes, std::string_view prefix) {
 }
 
 // A fresh, empty folder per test, removed afterwards.
-class TempDir {
+class TempDir : public pelmora::testing::TestFolder {
  public:
-  TempDir() {
-    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    m_path = std::filesystem::temp_directory_path() /
-             (std::string("pelmora_imaging_") + info->name() + "_" + std::to_string(::getpid()));
-    std::filesystem::remove_all(m_path);
-    std::filesystem::create_directories(m_path);
-  }
-  ~TempDir() { std::filesystem::remove_all(m_path); }
-  TempDir(const TempDir&) = delete;
-  TempDir& operator=(const TempDir&) = delete;
-
-  [[nodiscard]] const std::filesystem::path& path() const { return m_path; }
   // The path as our GBK text; the folder name is ASCII.
   [[nodiscard]] text::Text Gbk(const std::string& name) const {
-    return text::Text((m_path / name).string());
+    return text::Text((path() / name).string());
   }
   [[nodiscard]] std::set<std::string> Names() const {
-    std::set<std::string> names;
-    for (const auto& entry : std::filesystem::directory_iterator(m_path)) {
-      names.insert(entry.path().filename().string());
-    }
-    return names;
+    const std::vector<std::string> names = pelmora::testing::Names(path());
+    return {names.begin(), names.end()};
   }
-
- private:
-  std::filesystem::path m_path;
 };
 
 TEST(ClsidFromText, ParsesRegistryFormAndGivesZeroOtherwise) {
@@ -125,7 +108,7 @@ TEST(ConvertImage, EachOutputFormatOpensAsThatFormat) {
   };
   for (const bool white : {false, true}) {
     for (const Case& c : cases) {
-      SCOPED_TRACE(testing::Message() << "format " << c.format << (white ? " over white" : ""));
+      SCOPED_TRACE(::testing::Message() << "format " << c.format << (white ? " over white" : ""));
       text::Bytes encoded;
       ASSERT_EQ(ConvertImage(text::Bytes(png), c.format, "", &encoded, white), 1);
       EXPECT_TRUE(StartsWith(encoded.str(), c.magic));

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "platform/clock.h"
+#include "tests/common/test_folder.h"
 
 namespace pelmora::text {
 namespace {
@@ -77,22 +78,12 @@ TEST(BytesToInt, LittleEndianWithMissingBytesZero) {
   EXPECT_EQ(BitOr(0x80000000U, 0x100U), 0x80000100U);
 }
 
-class FileTest : public testing::Test {
+using pelmora::testing::ReadAll;
+
+class FileTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    std::string pattern = (fs::temp_directory_path() / "pelmora-files-XXXXXX").string();
-    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-    m_dir = pattern;
-  }
-  void TearDown() override {
-    std::error_code ignored;
-    fs::remove_all(m_dir, ignored);
-  }
-  static std::string Slurp(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-  }
-  fs::path m_dir;
+  pelmora::testing::TestFolder m_folder;
+  const fs::path m_dir = m_folder.path();
 };
 
 TEST_F(FileTest, ReadGivesEmptyForWhatIsNotAReadableFile) {
@@ -113,7 +104,7 @@ TEST_F(FileTest, OverwritingWithShorterContentLeavesOnlyTheNewBytes) {
   const fs::path path = m_dir / "long.bin";
   ASSERT_TRUE(WriteFileBytes(path, Bytes("a much longer first content")));
   EXPECT_TRUE(WriteFileBytes(path, Bytes("short")));
-  EXPECT_EQ(Slurp(path), "short");
+  EXPECT_EQ(ReadAll(path), "short");
   EXPECT_TRUE(WriteFileBytes(path, Bytes()));
   EXPECT_TRUE(fs::exists(path));
   EXPECT_EQ(fs::file_size(path), 0U);
@@ -136,7 +127,7 @@ TEST_F(FileTest, ASecondWriterFailsWithoutSpoilingTheFirst) {
   EXPECT_FALSE(WriteFileBytes(path, Bytes("second")));
   EXPECT_TRUE(ReadFileBytes(path).empty());  // readers may not share with a writer
   ::close(holder);
-  EXPECT_EQ(Slurp(path), "first");
+  EXPECT_EQ(ReadAll(path), "first");
 }
 
 TEST_F(FileTest, AFifoIsRefusedWithoutBlocking) {

@@ -19,7 +19,7 @@ class TestFolder {
   TestFolder() {
     static std::atomic<int> counter{0};
     m_path = std::filesystem::temp_directory_path() /
-             ("pelmora-app-" + std::to_string(::getpid()) + "-" + std::to_string(counter++));
+             ("pelmora-test-" + std::to_string(::getpid()) + "-" + std::to_string(counter++));
     std::filesystem::remove_all(m_path);
     std::filesystem::create_directories(m_path);
   }
